@@ -1,0 +1,21 @@
+// Clock and process identity: the numbers of the MIME boundary and the Date
+// header. Tests can freeze them through SetClockOverride.
+#pragma once
+
+#include <cstdint>
+
+namespace Platform {
+
+std::int64_t CurrentTime();          // seconds since the epoch (C library time)
+std::uint32_t CurrentProcessId();
+std::uint32_t TickCount();           // milliseconds since system start, wrapping
+
+// While an override is set, the three calls above return its values.
+struct ClockOverride {
+    std::int64_t time;
+    std::uint32_t processId;
+    std::uint32_t tickCount;
+};
+void SetClockOverride(const ClockOverride* values);  // null ends the override
+
+}  // namespace Platform

@@ -1,0 +1,23 @@
+// Process-wide settings and flags shared by the driver, the composition code
+// and the transport. All start zero or empty unless noted.
+#pragma once
+
+#include <cstddef>
+
+extern const char* g_ProgramName;  // base name of argv[0], starts every message
+extern int g_Verbose;              // -v, forced on by interactive mode
+extern int g_Debug;                // -d, also traces the server dialogue
+
+extern char g_SmtpHost[128];       // starts with a placeholder host name
+extern char g_Organization[128];
+extern char g_NntpHost[128];
+extern char g_NntpUser[32];
+extern char g_NntpPassword[32];
+
+// General socket time-out in seconds ("Timeout" in [Setup]); the reply to the
+// end-of-data line waits twice as long.
+extern int g_TimeoutSeconds;
+constexpr int DEFAULT_TIMEOUT_SECONDS = 300;
+
+// Copies src into dst, cutting it to size-1 characters; always terminates.
+void CopyText(char* dst, std::size_t size, const char* src);

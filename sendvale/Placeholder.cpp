@@ -1,0 +1,1 @@
+// Removed once the first real source of this folder lands.

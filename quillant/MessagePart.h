@@ -61,6 +61,10 @@ public:
     CQuillant* m_Owner = nullptr;
 };
 
+// The file's own name: the text after the last '/' or '\\' (all of it when
+// there is none). Content types and dispositions are taken from it alone.
+const char* FileBaseName(const char* fileName);
+
 // Content type text of a file with its name parameter, built into out
 // (capacity size, at least 324 for a part's buffer). Never fails.
 char* GetContentType(const char* fileName, char* out, std::size_t size);

@@ -1,0 +1,31 @@
+// The user's settings store: sections of "Key=Value" lines, read and written
+// one key at a time, with the contract of the Windows profile calls.
+//
+// POSIX keeps it in an INI file: $SENDVALE_PROFILE when set, else
+// $XDG_CONFIG_HOME/sendvale/sendvale.ini ($XDG_CONFIG_HOME defaulting to
+// $HOME/.config). Section and key names compare without regard to ASCII case;
+// surrounding blanks of names and values are trimmed.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace Platform {
+
+// Copies the value stored under section/key, or def when the store, the
+// section or the key is missing, into out: at most size-1 characters, always
+// terminated (size 0 writes nothing). Returns the number of characters copied.
+std::size_t GetProfileString(const char* section, const char* key, const char* def,
+                             char* out, std::size_t size);
+
+// Stores value under section/key, creating section and key as needed. Only
+// that key's line changes; every other line survives as it was. Line ends at
+// the end of value are not stored; one inside it becomes a blank, since a
+// value ends at its line end. Returns false when the store cannot be written,
+// in which case it is left as it was.
+bool WriteProfileString(const char* section, const char* key, const char* value);
+
+// Where the store lives, for messages; empty when no location can be found.
+std::string ProfileLocation();
+
+}  // namespace Platform

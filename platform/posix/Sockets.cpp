@@ -1,0 +1,281 @@
+#include "platform/Sockets.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace Platform {
+namespace {
+
+thread_local int t_LastError = 0;
+thread_local bool t_TimedOut = false;
+thread_local int t_FaultAt = 0;
+thread_local int t_CallCount = 0;
+
+static_assert(sizeof(sockaddr_storage) <= sizeof(SocketAddress::m_Storage), "address storage too small");
+
+int Fd(SocketHandle s) { return static_cast<int>(s); }
+
+void SetError(int error, bool timedOut = false)
+{
+    t_LastError = error;
+    t_TimedOut = timedOut;
+}
+
+// The seam's injected failure looks like a connection reset by the peer.
+bool InjectedFault()
+{
+    ++t_CallCount;
+    if (t_FaultAt > 0 && t_CallCount == t_FaultAt) {
+        SetError(ECONNRESET);
+        return true;
+    }
+    return false;
+}
+
+// Waits until the socket is ready for events; false with the error set on
+// time-out or failure. Interrupted waits resume with the time left.
+bool WaitFor(SocketHandle s, short events, int timeoutMs)
+{
+    pollfd p{Fd(s), events, 0};
+    for (;;) {
+        const int n = poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
+        if (n > 0)
+            return true;
+        if (n == 0) {
+            SetError(ETIMEDOUT, true);
+            return false;
+        }
+        if (errno != EINTR) {
+            SetError(errno);
+            return false;
+        }
+    }
+}
+
+bool IsUnspecified(const sockaddr* sa)
+{
+    if (sa->sa_family == AF_INET)
+        return reinterpret_cast<const sockaddr_in*>(sa)->sin_addr.s_addr == htonl(INADDR_ANY);
+    if (sa->sa_family == AF_INET6)
+        return IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr);
+    return true;
+}
+
+void StoreAddress(const sockaddr* sa, socklen_t length, int port, SocketAddress& out)
+{
+    std::memcpy(out.m_Storage, sa, length);
+    out.m_Length = length;
+    auto* stored = reinterpret_cast<sockaddr*>(out.m_Storage);
+    if (stored->sa_family == AF_INET)
+        reinterpret_cast<sockaddr_in*>(stored)->sin_port = htons(static_cast<std::uint16_t>(port));
+    else
+        reinterpret_cast<sockaddr_in6*>(stored)->sin6_port = htons(static_cast<std::uint16_t>(port));
+}
+
+// First IPv4 result, else the first IPv6 one.
+const addrinfo* PickAddress(const addrinfo* list)
+{
+    for (const addrinfo* a = list; a; a = a->ai_next)
+        if (a->ai_family == AF_INET)
+            return a;
+    for (const addrinfo* a = list; a; a = a->ai_next)
+        if (a->ai_family == AF_INET6)
+            return a;
+    return nullptr;
+}
+
+}  // namespace
+
+bool StartSockets() { return true; }
+void StopSockets() {}
+
+bool ResolveAddress(const char* host, int port, SocketAddress& out)
+{
+    out = SocketAddress{};
+    if (!host || !*host) {
+        SetError(EADDRNOTAVAIL);
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const int rc = getaddrinfo(host, nullptr, &hints, &list);
+    const addrinfo* chosen = rc == 0 ? PickAddress(list) : nullptr;
+    // The unspecified address would reach this very host on POSIX; an empty
+    // or unknown name must end as a refused connection instead.
+    const bool ok = chosen && !IsUnspecified(chosen->ai_addr);
+    if (ok)
+        StoreAddress(chosen->ai_addr, chosen->ai_addrlen, port, out);
+    else
+        SetError(EADDRNOTAVAIL);
+    if (list)
+        freeaddrinfo(list);
+    return ok;
+}
+
+SocketHandle OpenStreamSocket(const SocketAddress& forAddress)
+{
+    const auto* sa = reinterpret_cast<const sockaddr*>(forAddress.m_Storage);
+    const int family = forAddress.m_Length ? sa->sa_family : AF_INET;
+    const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        SetError(errno);
+        return INVALID_SOCKET_HANDLE;
+    }
+    // A command line goes out in small pieces; without this each one after
+    // the first waits for the server's delayed acknowledgement.
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+// Non-blocking connect bounded by poll; the socket is blocking again after.
+bool ConnectSocket(SocketHandle s, const SocketAddress& to, int timeoutMs)
+{
+    const int flags = fcntl(Fd(s), F_GETFL);
+    fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK);
+    const auto* sa = reinterpret_cast<const sockaddr*>(to.m_Storage);
+    bool ok = connect(Fd(s), sa, to.m_Length) == 0;
+    if (!ok && errno != EINPROGRESS) {
+        SetError(errno);
+    } else if (!ok && WaitFor(s, POLLOUT, timeoutMs)) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &length);
+        ok = error == 0;
+        if (!ok)
+            SetError(error);
+    }
+    fcntl(Fd(s), F_SETFL, flags);
+    return ok;
+}
+
+long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
+{
+    if (InjectedFault())
+        return -1;
+    if (!WaitFor(s, POLLOUT, timeoutMs))
+        return -1;
+    for (;;) {
+        const ssize_t n = send(Fd(s), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0)
+            return static_cast<long>(n);
+        if (n < 0 && errno == EINTR)
+            continue;
+        SetError(n == 0 ? EPIPE : errno, n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+        return -1;
+    }
+}
+
+long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs)
+{
+    if (InjectedFault())
+        return -1;
+    if (!WaitFor(s, POLLIN, timeoutMs))
+        return -1;
+    for (;;) {
+        const ssize_t n = recv(Fd(s), buffer, size, MSG_DONTWAIT);
+        if (n >= 0)
+            return static_cast<long>(n);
+        if (errno == EINTR)
+            continue;
+        SetError(errno, errno == EAGAIN || errno == EWOULDBLOCK);
+        return -1;
+    }
+}
+
+void CloseSocket(SocketHandle s)
+{
+    if (s != INVALID_SOCKET_HANDLE)
+        close(Fd(s));
+}
+
+int LastSocketError() { return t_LastError; }
+bool LastSocketTimedOut() { return t_TimedOut; }
+
+bool LocalHostName(char* buffer, std::size_t size)
+{
+    if (size == 0 || gethostname(buffer, size) != 0) {
+        SetError(errno);
+        return false;
+    }
+    buffer[size - 1] = '\0';
+    return true;
+}
+
+SocketHandle ListenLoopback(int port, int& boundPort)
+{
+    CSocket listener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!listener.IsOpen()) {
+        SetError(errno);
+        return INVALID_SOCKET_HANDLE;
+    }
+    const int one = 1;
+    setsockopt(Fd(listener.Get()), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<std::uint16_t>(port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof sa;
+    if (bind(Fd(listener.Get()), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0
+        || listen(Fd(listener.Get()), 8) != 0
+        || getsockname(Fd(listener.Get()), reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
+        SetError(errno);
+        return INVALID_SOCKET_HANDLE;
+    }
+    boundPort = ntohs(sa.sin_port);
+    return listener.Release();
+}
+
+SocketHandle AcceptConnection(SocketHandle listener, int timeoutMs)
+{
+    if (!WaitFor(listener, POLLIN, timeoutMs))
+        return INVALID_SOCKET_HANDLE;
+    const int fd = accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+        SetError(errno);
+        return INVALID_SOCKET_HANDLE;
+    }
+    return fd;
+}
+
+CSocket& CSocket::operator=(CSocket&& other) noexcept
+{
+    if (this != &other)
+        Reset(other.Release());
+    return *this;
+}
+
+SocketHandle CSocket::Release()
+{
+    const SocketHandle s = m_Handle;
+    m_Handle = INVALID_SOCKET_HANDLE;
+    return s;
+}
+
+void CSocket::Reset(SocketHandle s)
+{
+    if (m_Handle != INVALID_SOCKET_HANDLE)
+        CloseSocket(m_Handle);
+    m_Handle = s;
+}
+
+void SetSocketFault(int nth)
+{
+    t_FaultAt = nth;
+    t_CallCount = 0;
+}
+
+int SocketCallCount() { return t_CallCount; }
+
+}  // namespace Platform

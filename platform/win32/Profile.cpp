@@ -1,0 +1,54 @@
+#include "platform/Profile.h"
+
+#include <windows.h>
+
+// windows.h maps these names onto its own A/W pairs.
+#undef GetProfileString
+#undef WriteProfileString
+
+namespace Platform {
+namespace {
+
+// win.ini keeps one value per line: trailing line ends are dropped and inner
+// ones become blanks, so a value can never start a line of its own.
+std::string OneLine(const char* value)
+{
+    std::string line = value ? value : "";
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    for (char& c : line) {
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    }
+    return line;
+}
+
+}  // namespace
+
+std::size_t GetProfileString(const char* section, const char* key, const char* def,
+                             char* out, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    const DWORD capacity = size > 0x7fffffffu ? 0x7fffffffu : static_cast<DWORD>(size);
+    return GetProfileStringA(section, key, def ? def : "", out, capacity);
+}
+
+bool WriteProfileString(const char* section, const char* key, const char* value)
+{
+    return WriteProfileStringA(section, key, OneLine(value).c_str()) != 0;
+}
+
+std::string ProfileLocation()
+{
+    char folder[MAX_PATH];
+    const UINT length = GetWindowsDirectoryA(folder, sizeof folder);
+    if (length == 0 || length >= sizeof folder)
+        return "win.ini";
+    std::string location(folder, length);
+    if (location.back() != '\\')
+        location += '\\';
+    return location + "win.ini";
+}
+
+}  // namespace Platform

@@ -1,0 +1,103 @@
+#include <cstdio>
+#include <cstring>
+
+#include "platform/ContentTypes.h"
+#include "quillant/MessagePart.h"
+
+namespace {
+
+constexpr std::size_t KEY_TEXT_SIZE = 64;
+constexpr std::size_t VALUE_SIZE = 64;
+constexpr std::size_t REGISTRY_PATH_LIMIT = 260;
+
+bool SameText(const char* a, const char* b)
+{
+    for (;; ++a, ++b) {
+        unsigned char ca = static_cast<unsigned char>(*a);
+        unsigned char cb = static_cast<unsigned char>(*b);
+        if (ca >= 'A' && ca <= 'Z')
+            ca = static_cast<unsigned char>(ca - 'A' + 'a');
+        if (cb >= 'A' && cb <= 'Z')
+            cb = static_cast<unsigned char>(cb - 'A' + 'a');
+        if (ca != cb)
+            return false;
+        if (ca == 0)
+            return true;
+    }
+}
+
+bool IsImageExtension(const char* ext)
+{
+    for (const char* const* entry = g_ImageExtensions; **entry; ++entry)
+        if (SameText(*entry, ext))
+            return true;
+    return false;
+}
+
+// A key text that would not fit is not looked up at all: a cut key could
+// name another extension's entry.
+void LookUpType(const char* ext, char* value)
+{
+    char key[KEY_TEXT_SIZE];
+    const int length = std::snprintf(key, sizeof key, ".%s\\Content Type", ext);
+    if (length > 0 && static_cast<std::size_t>(length) < sizeof key)
+        ReadRegistryString(key, value, VALUE_SIZE);
+}
+
+// The text ends up in a header line: a line break from a database value or a
+// file name must not end that header early.
+void BlankLineBreaks(char* text)
+{
+    for (; *text; ++text)
+        if (*text == '\r' || *text == '\n')
+            *text = ' ';
+}
+
+}  // namespace
+
+const char* FileBaseName(const char* fileName)
+{
+    const char* base = fileName;
+    for (const char* p = fileName; *p; ++p)
+        if (*p == '/' || *p == '\\')
+            base = p + 1;
+    return base;
+}
+
+// The extension comes from the base name alone, so a '.' in a folder name
+// never turns a path into a subtype. "name." has no extension either.
+char* GetContentType(const char* fileName, char* out, std::size_t size)
+{
+    if (size == 0)
+        return out;
+    const char* base = FileBaseName(fileName);
+    const char* dot = std::strrchr(base, '.');
+    const char* ext = dot && dot[1] ? dot + 1 : nullptr;
+    char value[VALUE_SIZE] = "";
+    if (ext)
+        LookUpType(ext, value);
+    if (value[0])
+        std::snprintf(out, size, "%s; name=\"%s\"", value, base);
+    else
+        std::snprintf(out, size, "%s/%s; name=\"%s\"", ext && IsImageExtension(ext) ? "image" : "unknown",
+                      ext ? ext : "unknown", base);
+    BlankLineBreaks(out);
+    return out;
+}
+
+char* ReadRegistryString(const char* path, char* out, std::size_t size)
+{
+    if (size == 0)
+        return out;
+    out[0] = '\0';
+    const char* split = std::strrchr(path, '\\');
+    if (!split || std::strlen(path) >= REGISTRY_PATH_LIMIT)
+        return out;
+    char key[REGISTRY_PATH_LIMIT];
+    const std::size_t keyLength = static_cast<std::size_t>(split - path);
+    std::memcpy(key, path, keyLength);
+    key[keyLength] = '\0';
+    if (!Platform::ReadRegistryValue(key, split + 1, out, size))
+        out[0] = '\0';
+    return out;
+}

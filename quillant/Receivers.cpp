@@ -1,0 +1,202 @@
+// Receivers and the standard headers: thin layers over SetHeader and the
+// comma-joined receiver text.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "quillant/ArpaDate.h"
+#include "quillant/Globals.h"
+#include "quillant/Quillant.h"
+
+namespace {
+
+// The work areas these limits come from were fixed buffers; longer input is cut.
+constexpr std::size_t MAX_ADDRESS = 126;
+constexpr std::size_t MAX_SENDER = 127;
+constexpr int LIST_READ_SIZE = 127;  // each read takes at most 126 characters
+constexpr std::size_t MAX_LIST_DEPTH = 16;
+
+// Outside text must not end a header line early or start a new header.
+std::string OneLine(const char* text, std::size_t limit)
+{
+    std::string s(text ? text : "");
+    for (char& c : s)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    if (s.size() > limit)
+        s.resize(limit);
+    return s;
+}
+
+bool IsKeptChar(unsigned char c)
+{
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+        return true;
+    return c != '\0' && std::strchr(".-_@<> '\"", c) != nullptr;
+}
+
+void Complain(const char* format, const char* argument)
+{
+    if (g_Verbose || g_Debug)
+        std::fprintf(stderr, format, argument);
+}
+
+struct CloseFile {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, CloseFile>;
+
+// Reads "@name" list files, following nested ones, on behalf of AddAddress.
+class CAddressListReader {
+public:
+    CAddressListReader(CQuillant& mail, const char* header) : m_Mail(mail), m_Header(header) {}
+
+    void Read(const char* argument);
+
+private:
+    bool IsOpenAlready(const std::filesystem::path& name) const;
+    void ReadLines(FILE* file, const char* argument);
+
+    CQuillant& m_Mail;
+    const char* m_Header;
+    std::vector<std::filesystem::path> m_Chain;  // the files being read, outermost first
+};
+
+bool CAddressListReader::IsOpenAlready(const std::filesystem::path& name) const
+{
+    for (const std::filesystem::path& open : m_Chain) {
+        std::error_code ec;
+        if (std::filesystem::equivalent(open, name, ec))
+            return true;
+    }
+    return false;
+}
+
+void CAddressListReader::Read(const char* argument)
+{
+    const char* name = argument + 1;
+    if (m_Chain.size() >= MAX_LIST_DEPTH) {
+        Complain("Address files nested too deeply at '%s'. Aborting.\n", argument);
+        m_Mail.Raise(ERR_BAD_ARGUMENTS);
+    }
+    FilePtr file(std::fopen(name, "r"));
+    if (!file) {
+        Complain("Failed to open address file '%s'. Aborting.\n", argument);
+        m_Mail.Raise(ERR_BAD_ARGUMENTS);
+    }
+    if (IsOpenAlready(name)) {
+        Complain("Address file '%s' includes itself. Aborting.\n", argument);
+        m_Mail.Raise(ERR_BAD_ARGUMENTS);
+    }
+    m_Chain.emplace_back(name);
+    ReadLines(file.get(), argument);
+    m_Chain.pop_back();
+}
+
+// A line longer than one read continues as an entry of its own, and a line
+// that starts outside the kept set still gives an (empty) entry.
+void CAddressListReader::ReadLines(FILE* file, const char* argument)
+{
+    char line[LIST_READ_SIZE];
+    while (std::fgets(line, sizeof line, file)) {
+        std::size_t kept = 0;
+        while (IsKeptChar(static_cast<unsigned char>(line[kept])))
+            ++kept;
+        line[kept] = '\0';
+        if (line[0] == '@')
+            Read(line);
+        else
+            m_Mail.AddAddress(m_Header, line);
+    }
+    // A directory opens fine on some systems and only fails on reading.
+    if (std::ferror(file)) {
+        Complain("Failed to read address file '%s'. Aborting.\n", argument);
+        m_Mail.Raise(ERR_BAD_ARGUMENTS);
+    }
+}
+
+}  // namespace
+
+void CQuillant::AddTo(const char* address)
+{
+    AddAddress(m_NewsMode ? "Newsgroups" : "To", address);
+}
+
+void CQuillant::AddCc(const char* address)
+{
+    if (m_NewsMode) {
+        Complain("%s", "Cc (Carbon Copy) is not legal in News posting mode. Aborting.\n");
+        Raise(ERR_BAD_ARGUMENTS);
+    }
+    AddAddress("Cc", address);
+}
+
+void CQuillant::AddBcc(const char* address)
+{
+    if (m_NewsMode) {
+        Complain("%s", "Bcc (Blind Carbon Copy) is not legal in News posting mode. Aborting.\n");
+        Raise(ERR_BAD_ARGUMENTS);
+    }
+    AddAddress(nullptr, address);
+}
+
+void CQuillant::AddAddress(const char* header, const char* address)
+{
+    if (address && address[0] == '@') {
+        CAddressListReader(*this, header).Read(address);
+        return;
+    }
+    const std::string entry = OneLine(address, MAX_ADDRESS);
+    if (header)
+        SetHeader(header, entry.c_str(), 1);
+    if (m_Receivers) {
+        *m_Receivers += ',';
+        *m_Receivers += entry;
+    } else {
+        m_Receivers = entry;
+    }
+}
+
+void CQuillant::SetFrom(const char* text)
+{
+    const std::string from = OneLine(text, std::string::npos);
+    SetHeader("From", from.c_str(), 0);
+    if (!FindHeader("X-Sender", m_Headers.get()))
+        SetSender(from.c_str());
+}
+
+// "Name <addr>" gives addr; without "<" the whole text is the address.
+void CQuillant::SetSender(const char* text)
+{
+    const char* start = text ? text : "";
+    if (const char* open = std::strchr(start, '<'))
+        start = open + 1;
+    const std::string from(start, std::strcspn(start, ">"));
+    SetHeader("X-Sender", OneLine(from.c_str(), MAX_SENDER).c_str(), 0);
+}
+
+void CQuillant::SetSubject(const char* text)
+{
+    SetHeader("Subject", OneLine(text, std::string::npos).c_str(), 0);
+}
+
+void CQuillant::SetPriority(int priority)
+{
+    if (priority < 1 || priority > 5)
+        return;
+    char value[16];
+    std::snprintf(value, sizeof value, "%d", priority);
+    SetHeader("X-Priority", value, 0);
+}
+
+void CQuillant::SetDate()
+{
+    if (FindHeader("Date", m_Headers.get()))
+        return;
+    char date[96];
+    SetHeader("Date", MakeArpaDate(date), 0);
+}

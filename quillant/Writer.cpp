@@ -1,0 +1,117 @@
+// The message writer: completes the header list, then writes a multipart, a
+// single-part or a plain message.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/Clock.h"
+#include "quillant/Globals.h"
+#include "quillant/Quillant.h"
+
+namespace {
+
+const char* const MAIL_LIBRARY = "Quillant for Win32, message composition library of Sendvale";
+const char* const PREAMBLE =
+    "> THIS IS A MESSAGE IN 'MIME' FORMAT.  Your mail reader does not support MIME.\r\n"
+    "> Some parts of this will be readable as plain text.\r\n"
+    "> To see the rest, you will need to upgrade your mail reader.\r\n";
+
+// The three numbers are printed signed, as they were on 32-bit systems: a
+// tick count past 2^31 shows a minus sign.
+std::string MakeBoundary()
+{
+    char boundary[96];
+    std::snprintf(boundary, sizeof boundary, "PART.BOUNDARY.QL.%d.%d.%d",
+                  static_cast<int>(static_cast<std::int32_t>(Platform::CurrentProcessId())),
+                  static_cast<int>(static_cast<std::int32_t>(Platform::CurrentTime())),
+                  static_cast<int>(static_cast<std::int32_t>(Platform::TickCount())));
+    return boundary;
+}
+
+// The organization comes from the profile or the command line.
+std::string OrganizationLine()
+{
+    std::string organization(g_Organization);
+    for (char& c : organization)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return organization;
+}
+
+void CompleteHeaders(CQuillant& mail)
+{
+    if (mail.m_UseMime)
+        mail.SetHeader("MIME-Version", "1.0", 0);
+    mail.SetHeader("X-MailLibrary", MAIL_LIBRARY, 0);
+    if (mail.GetHeader("From", "")[0] == '\0') {
+        // SetFrom copies before it changes the list, so the X-Sender text may be passed as is.
+        const std::string sender = mail.GetHeader("X-Sender", "(NULL)");
+        mail.SetFrom(sender.c_str());
+    }
+    if (g_Organization[0])
+        mail.SetHeader("Organization", OrganizationLine().c_str(), 0);
+}
+
+// The multipart header value ends in "\r\n\r\n": being the last header, it
+// closes the header block and leaves an empty first body line.
+void WriteMultipart(CQuillant& mail, FILE* out)
+{
+    const std::string boundary = MakeBoundary();
+    const std::string type = "multipart/mixed;\r\n\tboundary=" + boundary + "\r\n\r\n";
+    mail.SetHeader("Content-type", type.c_str(), 0);
+    WriteHeaders(mail.m_Headers.get(), out);
+    std::fputs(PREAMBLE, out);
+    for (CMessagePart* part = mail.m_Parts.get(); part; part = part->m_Next.get()) {
+        std::fprintf(out, "\r\n--%s\r\n", boundary.c_str());
+        part->WritePartHeaders(out);
+        std::fputs("\r\n", out);
+        part->WritePartBody(out);
+    }
+    std::fprintf(out, "\r\n--%s--\r\n", boundary.c_str());
+}
+
+// One MIME part: its Content-type and Content-Transfer-Encoding lines join
+// the message's own header block.
+void WriteSinglePart(CQuillant& mail, FILE* out)
+{
+    WriteHeaders(mail.m_Headers.get(), out);
+    mail.m_Parts->WritePartHeaders(out);
+    std::fputs("\r\n", out);
+    mail.m_Parts->WritePartBody(out);
+}
+
+// Without MIME only the first part can be shown; the others are left out.
+void WritePlain(CQuillant& mail, FILE* out)
+{
+    WriteHeaders(mail.m_Headers.get(), out);
+    std::fputs("\r\n", out);
+    mail.m_Parts->WritePartBody(out);
+}
+
+}  // namespace
+
+int CQuillant::WriteOutMessage(FILE* out)
+{
+    try {
+        return WriteMessageText(out);
+    } catch (CSMTPError* error) {
+        return error->m_ErrorCode;
+    } catch (...) {
+        std::fputs("CQuillant::WriteOutMessage() - Fatal error - processing aborted.\n", stderr);
+        return -1;
+    }
+}
+
+int CQuillant::WriteMessageText(FILE* out)
+{
+    CompleteHeaders(*this);
+    if (!m_Parts)
+        return 0;
+    if (!m_UseMime)
+        WritePlain(*this, out);
+    else if (m_Parts->m_Next)
+        WriteMultipart(*this, out);
+    else
+        WriteSinglePart(*this, out);
+    return 0;
+}

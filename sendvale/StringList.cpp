@@ -1,0 +1,3 @@
+#include "sendvale/StringList.h"
+
+void AppendString(const char* text, StringList& list) { list.emplace_back(text ? text : ""); }

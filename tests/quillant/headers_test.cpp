@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "quillant/Quillant.h"
+
+namespace {
+
+struct CFileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using CFilePtr = std::unique_ptr<FILE, CFileCloser>;
+
+std::string Written(CHeaderField* first)
+{
+    CFilePtr out(std::tmpfile());
+    WriteHeaders(first, out.get());
+    std::rewind(out.get());
+    std::string all;
+    for (int c; (c = std::fgetc(out.get())) != EOF;)
+        all += static_cast<char>(c);
+    return all;
+}
+
+TEST(HeaderList, KeepsFirstSetOrderAndFirstNameCase)
+{
+    CQuillant mail;
+    mail.SetHeader("Subject", "one", 0);
+    mail.SetHeader("To", "a@example.com", 0);
+    mail.SetHeader("X-Mailer", "m", 0);
+    mail.SetHeader("to", "b@example.com", 0);     // replaces, keeps "To" and its place
+    mail.SetHeader("SUBJECT", "two", 0);
+    mail.SetHeader("Date", "d", 0);               // a new name goes last
+    EXPECT_EQ(Written(mail.m_Headers.get()),
+              "Subject: two\r\nTo: b@example.com\r\nX-Mailer: m\r\nDate: d\r\n");
+}
+
+TEST(HeaderList, AppendFlagExtendsOrAdds)
+{
+    CQuillant mail;
+    mail.SetHeader("Cc", "a@x", 1);  // no field yet: added as it stands
+    mail.SetHeader("cc", "b@x", 1);
+    EXPECT_STREQ(mail.GetHeader("CC", nullptr), "a@x,b@x");
+    EXPECT_EQ(Written(mail.m_Headers.get()), "Cc: a@x,b@x\r\n");
+}
+
+struct CFoldRow {
+    int m_Row;
+    std::string m_Value;
+    std::string m_Expected;  // after appending "x"
+};
+
+TEST(HeaderList, AppendValueFoldsAtItsBoundaries)
+{
+    const std::string l75(75, 'v');
+    const std::string l76(76, 'v');
+    const std::string fold = ",\r\n\t";
+    const CFoldRow rows[] = {
+        {1, "", ",x"},
+        {2, l75, l75 + ",x"},
+        {3, l76, l76 + fold + "x"},
+        // After a fold the count starts at the LF (counted) and takes the tab.
+        {4, l76 + fold + std::string(73, 'w'), l76 + fold + std::string(73, 'w') + ",x"},
+        {5, l76 + fold + std::string(74, 'w'), l76 + fold + std::string(74, 'w') + fold + "x"},
+        // Only the last line counts, however long the earlier ones are.
+        {6, std::string(200, 'v') + fold + "w", std::string(200, 'v') + fold + "w,x"},
+    };
+    for (const CFoldRow& row : rows) {
+        CHeaderField field;
+        field.m_Name = "To";
+        field.m_Value = row.m_Value;
+        field.AppendValue("x");
+        EXPECT_EQ(field.m_Value, row.m_Expected) << "row " << row.m_Row;
+    }
+}
+
+TEST(HeaderList, RepeatedAppendsFoldLongReceiverLists)
+{
+    CQuillant mail;
+    const std::string address = std::string(20, 'r') + "@example.com";  // 32 characters
+    for (int i = 0; i < 5; ++i)
+        mail.SetHeader("To", address.c_str(), 1);
+    // Lines of 32, 65, 98 (> 75: the fourth is folded), then LF, tab and 32.
+    const std::string expected = address + "," + address + "," + address + ",\r\n\t" + address + "," + address;
+    EXPECT_EQ(std::string(mail.GetHeader("To", "")), expected);
+}
+
+TEST(HeaderList, EmptyValueAndEmptyList)
+{
+    CQuillant mail;
+    EXPECT_EQ(Written(nullptr), "");
+    mail.SetHeader("X-Empty", "", 0);
+    EXPECT_EQ(Written(mail.m_Headers.get()), "X-Empty: \r\n");
+}
+
+// The flush is what lets a caller hand the file's bytes on right after.
+TEST(HeaderList, WriteHeadersFlushesEvenWhenEmpty)
+{
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("sendvale-headers-" + std::to_string(std::random_device{}()));
+    CFilePtr out(std::fopen(path.c_str(), "wb"));
+    ASSERT_TRUE(out);
+    char buffer[4096];
+    std::setvbuf(out.get(), buffer, _IOFBF, sizeof buffer);
+    std::fputs("pending", out.get());
+    WriteHeaders(nullptr, out.get());
+    std::ifstream in(path, std::ios::binary);
+    const std::string seen((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(seen, "pending");
+    out.reset();
+    std::filesystem::remove(path);
+}
+
+TEST(HeaderList, GetHeaderReturnsTheDefaultPointerItself)
+{
+    CQuillant mail;
+    const char* fallback = "fallback";
+    EXPECT_EQ(mail.GetHeader("Subject", fallback), fallback);
+    mail.SetHeader("From", "me", 0);
+    EXPECT_EQ(mail.GetHeader("Subject", fallback), fallback);
+    EXPECT_EQ(mail.GetHeader("Subject", nullptr), nullptr);
+    EXPECT_STREQ(mail.GetHeader("fROM", fallback), "me");
+}
+
+TEST(HeaderList, FindHeaderOnEmptyListAndPrefixNames)
+{
+    EXPECT_EQ(FindHeader("To", nullptr), nullptr);
+    CQuillant mail;
+    mail.SetHeader("To", "a", 0);
+    EXPECT_EQ(FindHeader("T", mail.m_Headers.get()), nullptr);
+    EXPECT_EQ(FindHeader("Tox", mail.m_Headers.get()), nullptr);
+    EXPECT_EQ(FindHeader("tO", mail.m_Headers.get()), mail.m_Headers.get());
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// Loading [Setup] at the start of a run, and the -init dialogue.
+#include <gtest/gtest.h>
+
+#include "platform/Profile.h"
+#include "quillant/Quillant.h"
+#include "sendvale/Setup.h"
+#include "tests/sendvale/SendvaleTestUtil.h"
+
+namespace {
+
+using TestUtil::CInput;
+using TestUtil::CScopedEnv;
+using TestUtil::CTempDir;
+using TestUtil::ReadFile;
+using TestUtil::WriteFile;
+
+const char NOT_INITIALIZED[] = "sendvale: Not initialized.\r\nRun: sendvale -init\n\n";
+
+class SetupTest : public ::testing::Test {
+protected:
+    void SetUp() override { TestUtil::ResetDriverGlobals(); }
+    void TearDown() override { TestUtil::ResetDriverGlobals(); }
+
+    // Runs the dialogue on the given answers; returns what it printed.
+    std::string Dialogue(const std::string& answers)
+    {
+        CInput in(answers);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(RunSetup(in.Get()), -1);
+        return testing::internal::GetCapturedStderr();
+    }
+    std::string Value(const char* key)
+    {
+        char out[128];
+        Platform::GetProfileString("Setup", key, "<missing>", out, 127);
+        return out;
+    }
+
+    CTempDir m_Dir;
+    std::string m_File = m_Dir.Path("sendvale.ini");
+    CScopedEnv m_Env{"SENDVALE_PROFILE", m_File};
+};
+
+struct LoadCase {
+    const char* profile;  // null: no file
+    int result;
+    const char* host;
+    const char* sender;  // X-Sender, null when none
+};
+
+const LoadCase LOAD_CASES[] = {
+    /* 0 */ {nullptr, 0, "mail.invalid", nullptr},
+    /* 1 */ {"[Setup]\nHOST=mx\n", 0, "mx", nullptr},
+    /* 2 */ {"[Setup]\nReturn Address=me@example.com\n", 0, "mail.invalid", nullptr},
+    /* 3 */ {"[Setup]\nHOST=\nReturn Address=\nOrganization=\n", 0, "mail.invalid", nullptr},
+    /* 4 */ {"[Setup]\nHOST=mx:2525\nReturn Address=Jo Doe <jo@example.com>\n", 1, "mx:2525", "jo@example.com"},
+    /* 5 */ {"[Setup]\nReturn Address=me@example.com\nHOST=mx\n", 1, "mx", "me@example.com"},
+};
+
+TEST_F(SetupTest, LoadSetupNeedsServerAndReturnAddress)
+{
+    for (std::size_t i = 0; i < std::size(LOAD_CASES); ++i) {
+        const LoadCase& c = LOAD_CASES[i];
+        TestUtil::ResetDriverGlobals();
+        std::filesystem::remove(m_File);
+        if (c.profile)
+            WriteFile(m_File, c.profile);
+        CQuillant mail;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(LoadSetup(mail), c.result) << "case " << i;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.result ? "" : NOT_INITIALIZED) << "case " << i;
+        EXPECT_STREQ(g_SmtpHost, c.host) << "case " << i;
+        const char* sender = mail.GetHeader("X-Sender", nullptr);
+        if (c.sender)
+            EXPECT_STREQ(sender, c.sender) << "case " << i;
+        else
+            EXPECT_EQ(sender, nullptr) << "case " << i;
+    }
+}
+
+TEST_F(SetupTest, LoadSetupFillsTheSettingsWithinTheirBuffers)
+{
+    WriteFile(m_File, "[Setup]\nHOST=" + std::string(200, 'h') + "\nReturn Address=me@example.com\n"
+                      "Organization=Acme Ltd\nNNTP HOST=news:1119\nNNTP User=" + std::string(40, 'u') +
+                      "\nNNTP Passws=" + std::string(40, 'p') + "\n");
+    CQuillant mail;
+    ASSERT_EQ(LoadSetup(mail), 1);
+    EXPECT_EQ(std::string(g_SmtpHost), std::string(126, 'h'));
+    EXPECT_STREQ(g_Organization, "Acme Ltd");
+    EXPECT_STREQ(g_NntpHost, "news:1119");
+    EXPECT_EQ(std::string(g_NntpUser), std::string(31, 'u'));
+    EXPECT_EQ(std::string(g_NntpPassword), std::string(31, 'p'));
+    EXPECT_EQ(g_TimeoutSeconds, DEFAULT_TIMEOUT_SECONDS);
+}
+
+TEST_F(SetupTest, TimeoutKeyTakesWholeSecondsInRange)
+{
+    const std::pair<const char*, int> cases[] = {
+        {"60", 60}, {"1", 1}, {"86400", 86400}, {"0", DEFAULT_TIMEOUT_SECONDS},
+        {"-5", DEFAULT_TIMEOUT_SECONDS}, {"86401", DEFAULT_TIMEOUT_SECONDS},
+        {"10s", DEFAULT_TIMEOUT_SECONDS}, {"abc", DEFAULT_TIMEOUT_SECONDS},
+        {"99999999999999999999", DEFAULT_TIMEOUT_SECONDS}, {"", DEFAULT_TIMEOUT_SECONDS},
+    };
+    for (const auto& [value, seconds] : cases) {
+        g_TimeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
+        WriteFile(m_File, std::string("[Setup]\nHOST=mx\nReturn Address=a@b\nTimeout=") + value + "\n");
+        CQuillant mail;
+        ASSERT_EQ(LoadSetup(mail), 1);
+        EXPECT_EQ(g_TimeoutSeconds, seconds) << value;
+    }
+}
+
+TEST_F(SetupTest, DialogueAsksSixQuestionsAndStoresTheAnswers)
+{
+    const std::string shown = Dialogue("mx.example\r\nme@example.com\nAcme\nnews.example\njo\nsecret\n");
+    EXPECT_EQ(shown,
+              "sendvale: Setup\r\n\r\n"
+              "Your mail server (): "
+              "Default return path (Your email address) (): "
+              "Organization (not required) (): "
+              "\nThe following applies only if you will use sendvale to\npost usenet messages.\n"
+              "Your NNTP server (): "
+              "Login name on server (): "
+              "Login pawssword on server (): ");
+    EXPECT_EQ(ReadFile(m_File),
+              "[Setup]\nHOST=mx.example\nReturn Address=me@example.com\nOrganization=Acme\n"
+              "NNTP HOST=news.example\nNNTP User=jo\nNNTP Passws=secret\n");
+}
+
+TEST_F(SetupTest, EmptyAnswersKeepStoredValues)
+{
+    WriteFile(m_File, "; kept\n[Setup]\nHOST=old.example\nNNTP User=jo\n");
+    const std::string shown = Dialogue("\nme@example.com\n\n\n\r\n\n");
+    EXPECT_NE(shown.find("Your mail server (old.example): "), std::string::npos);
+    EXPECT_NE(shown.find("Login name on server (jo): "), std::string::npos);
+    EXPECT_EQ(ReadFile(m_File),
+              "; kept\n[Setup]\nHOST=old.example\nNNTP User=jo\nReturn Address=me@example.com\n"
+              "Organization=\nNNTP HOST=\nNNTP Passws=\n");
+}
+
+TEST_F(SetupTest, EmptyAnswersOnAFreshProfileLeaveItUninitialized)
+{
+    Dialogue("\n\n\n\n\n\n");
+    for (const char* key : {"HOST", "Return Address", "Organization", "NNTP HOST", "NNTP User", "NNTP Passws"})
+        EXPECT_EQ(Value(key), "") << key;
+    CQuillant mail;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadSetup(mail), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), NOT_INITIALIZED);
+}
+
+TEST_F(SetupTest, BrokenOffDialogueKeepsWhatWasAnswered)
+{
+    WriteFile(m_File, "[Setup]\nOrganization=Acme\n");
+    const std::string shown = Dialogue("mx\nme@example.com");
+    EXPECT_EQ(shown,
+              "sendvale: Setup\r\n\r\n"
+              "Your mail server (): "
+              "Default return path (Your email address) (): "
+              "Organization (not required) (Acme): \n");
+    EXPECT_EQ(Value("HOST"), "mx");
+    EXPECT_EQ(Value("Return Address"), "me@example.com");
+    EXPECT_EQ(Value("Organization"), "Acme");
+    EXPECT_EQ(Value("NNTP HOST"), "<missing>");
+}
+
+TEST_F(SetupTest, LongAnswerIsCutAndItsRestAnswersTheNextQuestion)
+{
+    Dialogue(std::string(130, 'h') + "\n\n\n\n\n\n");
+    EXPECT_EQ(Value("HOST"), std::string(126, 'h'));
+    EXPECT_EQ(Value("Return Address"), "hhhh");
+    EXPECT_EQ(Value("Organization"), "");
+}
+
+TEST_F(SetupTest, UnwritableProfileEndsTheDialogueWithAMessage)
+{
+    WriteFile(m_Dir.Path("blocker"), "");
+    CScopedEnv env("SENDVALE_PROFILE", m_Dir.Path("blocker/sendvale.ini"));
+    const std::string shown = Dialogue("mx\nme@example.com\n");
+    EXPECT_EQ(shown, "sendvale: Setup\r\n\r\nYour mail server (): sendvale: Unable to store 'HOST' in " +
+                         m_Dir.Path("blocker/sendvale.ini") + ".\n");
+}
+
+}  // namespace

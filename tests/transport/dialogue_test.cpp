@@ -1,0 +1,577 @@
+// Both dialogues against exact bytes: one transcript per scenario, the whole
+// stream the client sent compared, the spool folder checked empty after each.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/transport/DialogueRunner.h"
+
+namespace {
+
+using namespace DialogueRunner;
+
+struct Scenario {
+    const char* name;
+    void (*setup)(CSMTPEmail& mail);
+    const char* transcript;
+    int code;
+    std::vector<const char*> payloadHas;   // texts the message must hold
+    std::vector<const char*> payloadLacks; // texts it must not
+};
+
+const Scenario SCENARIOS[] = {
+    {"SmtpSeveralReceivers",
+     [](CSMTPEmail& m) {
+         m.SetSender("me@example.com");
+         m.AddTo("a@example.com");
+         m.AddTo("John Doe <jd@example.com>");
+         m.AddCc("c@example.com");
+         m.AddBcc("hidden@example.com");
+         SetBody(m, "Hello\n");
+     },
+     R"(S: 220 fake.example ESMTP
+C: HELO client.example
+S: 250 fake.example
+C: MAIL FROM:<me@example.com>
+S: 250 sender ok
+C: RCPT TO:<a@example.com>
+S: 250 ok
+C: RCPT TO:<jd@example.com>
+S: 250 ok
+C: RCPT TO:<c@example.com>
+S: 250 ok
+C: RCPT TO:<hidden@example.com>
+S: 250 ok
+C: DATA
+S: 354 go ahead
+C: {message}
+S: 250 queued
+C: QUIT
+S: 221 bye)",
+     0,
+     {"Return-Path: me@example.com\r\n", "To: a@example.com,John Doe <jd@example.com>\r\n",
+      "Cc: c@example.com\r\n", "\r\n\r\nHello\r\n"},
+     {"hidden"}},
+
+    {"SmtpWithoutSenderUsesNullPath",
+     [](CSMTPEmail& m) {
+         m.AddTo("a@example.com");
+         SetBody(m, "x");
+     },
+     R"(S: 220 ready
+C: HELO client.example
+S: 250 hi
+C: MAIL FROM:<>
+S: 250 ok
+C: RCPT TO:<a@example.com>
+S: 250 ok
+C: DATA
+S: 354 go
+C: {message}
+S: 250 queued
+C: QUIT
+S: 221 bye)",
+     0,
+     {"Return-Path: (NULL)\r\n", "\r\n\r\nx"},
+     {}},
+
+    {"SmtpQuitRefusedAfterDeliveryIsSuccess",
+     [](CSMTPEmail& m) {
+         m.SetSender("me@example.com");
+         m.AddTo("a@example.com");
+         SetBody(m, "x\n");
+     },
+     R"(S: 220 ready
+C: HELO client.example
+S: 250 hi
+C: MAIL FROM:<me@example.com>
+S: 250 ok
+C: RCPT TO:<a@example.com>
+S: 250 ok
+C: DATA
+S: 354 go
+C: {message}
+S: 250 queued
+C: QUIT
+S: 500 what)",
+     0,
+     {},
+     {}},
+
+    {"SmtpServerVanishesAtQuitAfterDeliveryIsSuccess",
+     [](CSMTPEmail& m) {
+         m.SetSender("me@example.com");
+         m.AddTo("a@example.com");
+         SetBody(m, "x\n");
+     },
+     R"(S: 220 ready
+C: HELO client.example
+S: 250 hi
+C: MAIL FROM:<me@example.com>
+S: 250 ok
+C: RCPT TO:<a@example.com>
+S: 250 ok
+C: DATA
+S: 354 go
+C: {message}
+S: 250 queued
+C: QUIT
+close)",
+     0,
+     {},
+     {}},
+
+    {"SmtpSplitAndMultiLineReplies",
+     [](CSMTPEmail& m) {
+         m.SetSender("me@example.com");
+         m.AddTo("a@example.com");
+         SetBody(m, "x\n");
+     },
+     R"(S~ 22
+pause 100
+S~ 0-fake.example\r\n220 ready\r\n
+C: HELO client.example
+S~ 250-fake.example\r\n250-SIZE 1000\r\n
+pause 100
+S~ 250 HELP\r
+pause 100
+S~ \n
+C: MAIL FROM:<me@example.com>
+S: 250 ok
+C: RCPT TO:<a@example.com>
+S: 250 ok
+C: DATA
+S: 354 go
+C: {message}
+S: 250 queued
+C: QUIT
+S: 221 bye)",
+     0,
+     {},
+     {}},
+
+    {"NntpUserPasswordTwoGroups",
+     [](CSMTPEmail& m) {
+         m.m_NewsMode = 1;
+         CopyText(g_NntpUser, sizeof g_NntpUser, "reader");
+         CopyText(g_NntpPassword, sizeof g_NntpPassword, "secret");
+         m.SetSender("me@example.com");
+         m.AddTo("comp.test");
+         m.AddTo("alt.test");
+         SetBody(m, "article\n");
+     },
+     R"(S: 200 news ready
+C: AUTHINFO USER reader
+S: 381 more
+C: AUTHINFO PASS secret
+S: 281 ok
+C: GROUP comp.test
+S: 211 1 1 1 comp.test
+C: POST
+S: 340 send it
+C: {message}
+S: 240 posted
+C: QUIT
+S: 205 bye)",
+     0,
+     {"Newsgroups: comp.test,alt.test\r\n", "Reply-To: me@example.com\r\n", "\r\n\r\narticle\r\n"},
+     {"Return-Path"}},
+
+    {"NntpUserWithoutPasswordSendsOnlyUser",
+     [](CSMTPEmail& m) {
+         m.m_NewsMode = 1;
+         CopyText(g_NntpUser, sizeof g_NntpUser, "reader");
+         m.SetSender("me@example.com");
+         m.AddTo("comp.test");
+         SetBody(m, "a\n");
+     },
+     R"(S: 200 news ready
+C: AUTHINFO USER reader
+S: 281 ok
+C: GROUP comp.test
+S: 211 1 1 1 comp.test
+C: POST
+S: 340 send it
+C: {message}
+S: 240 posted
+C: QUIT
+S: 205 bye)",
+     0,
+     {},
+     {}},
+
+    {"NntpPasswordWithoutUserSendsNeither",
+     [](CSMTPEmail& m) {
+         m.m_NewsMode = 1;
+         CopyText(g_NntpPassword, sizeof g_NntpPassword, "secret");
+         m.SetSender("me@example.com");
+         m.AddTo("comp.test");
+         SetBody(m, "a\n");
+     },
+     R"(S: 200 news ready
+C: GROUP comp.test
+S: 211 1 1 1 comp.test
+C: POST
+S: 340 send it
+C: {message}
+S: 240 posted
+C: QUIT
+S: 205 bye)",
+     0,
+     {},
+     {}},
+
+    {"NntpNoSender",
+     [](CSMTPEmail& m) {
+         m.m_NewsMode = 1;
+         m.AddTo("comp.test");
+         SetBody(m, "a\n");
+     },
+     R"(S: 200 news ready
+C: GROUP comp.test
+S: 211 1 1 1 comp.test
+C: POST
+S: 340 send it
+C: {message}
+S: 240 posted
+C: QUIT
+S: 205 bye)",
+     0,
+     {"Reply-To: (NULL)\r\n"},
+     {}},
+
+    {"NntpPostRefused",
+     [](CSMTPEmail& m) {
+         m.m_NewsMode = 1;
+         m.AddTo("comp.test");
+         SetBody(m, "a\n");
+     },
+     R"(S: 200 news ready
+C: GROUP comp.test
+S: 211 1 1 1 comp.test
+C: POST
+S: 440 posting not allowed)",
+     9,
+     {},
+     {}},
+};
+
+class Dialogue : public CDialogueTest, public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(Dialogue, SendsExactlyTheseBytes)
+{
+    const Scenario& s = GetParam();
+    CSMTPEmail mail;
+    s.setup(mail);
+    const CRun run = Run(mail, s.transcript);
+    EXPECT_EQ(run.m_Code, s.code);
+    std::string payload;
+    EXPECT_TRUE(StreamMatches(run.m_Expected, run.m_Sent, payload));
+    for (const char* text : s.payloadHas)
+        EXPECT_NE(payload.find(text), std::string::npos) << "missing [" << text << "] in\n" << payload;
+    for (const char* text : s.payloadLacks)
+        EXPECT_EQ(payload.find(text), std::string::npos) << "unwanted [" << text << "] in\n" << payload;
+    if (s.code == 0) {
+        EXPECT_TRUE(run.m_Problems.empty()) << run.m_Problems.front();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, Dialogue, ::testing::ValuesIn(SCENARIOS),
+                         [](const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+
+// ------------------------------------------------------------------ failures at every step
+
+struct Step {
+    const char* client;  // "" for the greeting
+    const char* reply;
+};
+
+const std::vector<Step> SMTP_STEPS = {
+    {"", "220 ready"},
+    {"HELO client.example", "250 hi"},
+    {"MAIL FROM:<me@example.com>", "250 ok"},
+    {"RCPT TO:<a@example.com>", "250 ok"},
+    {"RCPT TO:<b@example.com>", "250 ok"},
+    {"DATA", "354 go"},
+    {"{message}", "250 queued"},
+    {"QUIT", "221 bye"},
+};
+
+const std::vector<Step> NNTP_STEPS = {
+    {"", "200 ready"},
+    {"AUTHINFO USER reader", "381 more"},
+    {"AUTHINFO PASS secret", "281 ok"},
+    {"GROUP comp.test", "211 0 0 0 comp.test"},
+    {"POST", "340 send"},
+    {"{message}", "240 posted"},
+    {"QUIT", "205 bye"},
+};
+
+struct Failure {
+    const char* name;
+    const char* serverStep;  // what the server does instead of replying
+    int code;
+    const char* htmlReport;  // expected on stdout with the HTML report on
+};
+
+const Failure FAILURES[] = {
+    {"Refused5xx", "S: 554 refused", 9, "<h3>SMTP server error: 554 refused\r\n</h3>\n"},
+    {"Busy4xx", "S: 421 busy", 9, "<h3>SMTP server error: 421 busy\r\n</h3>\n"},
+    {"Letter", "S: hello", 9, "<h3>SMTP server error: hello\r\n</h3>\n"},
+    {"MultiLine5xx", "S~ 550-first\\r\\n550 second\\r\\n", 9,
+     "<h3>SMTP server error: 550-first\r\n550 second\r\n</h3>\n"},
+    {"Closes", "close", 8, ""},
+    {"ClosesMidReply", "S~ 250 no line end\nclose", 8, ""},
+};
+
+void SetUpFor(CSMTPEmail& mail, bool news)
+{
+    mail.SetSender("me@example.com");
+    if (news) {
+        mail.m_NewsMode = 1;
+        CopyText(g_NntpUser, sizeof g_NntpUser, "reader");
+        CopyText(g_NntpPassword, sizeof g_NntpPassword, "secret");
+        mail.AddTo("comp.test");
+    } else {
+        mail.AddTo("a@example.com");
+        mail.AddBcc("b@example.com");
+    }
+    SetBody(mail, "body\n");
+}
+
+// The steps before failAt pass; step failAt's command goes out and the
+// server answers it with the failure (or vanishes). Nothing may follow.
+std::string TranscriptFailingAt(const std::vector<Step>& steps, std::size_t failAt, const char* failure)
+{
+    std::string text;
+    for (std::size_t i = 0; i <= failAt; ++i) {
+        if (*steps[i].client)
+            text += std::string("C: ") + steps[i].client + "\n";
+        text += i == failAt ? std::string(failure) + "\n" : std::string("S: ") + steps[i].reply + "\n";
+    }
+    return text;
+}
+
+class StepFailure : public CDialogueTest,
+                    public ::testing::WithParamInterface<std::tuple<bool, Failure, bool>> {};
+
+TEST_P(StepFailure, EndsWithItsCodeAndSendsNothingMore)
+{
+    const bool news = std::get<0>(GetParam());
+    const Failure& failure = std::get<1>(GetParam());
+    const bool html = std::get<2>(GetParam());
+    const std::vector<Step>& steps = news ? NNTP_STEPS : SMTP_STEPS;
+    for (std::size_t failAt = 0; failAt + 1 < steps.size(); ++failAt) {
+        SCOPED_TRACE("failing at step " + std::to_string(failAt));
+        CSMTPEmail mail;
+        mail.m_HtmlErrorReport = html ? 1 : 0;
+        SetUpFor(mail, news);
+        const CRun run = Run(mail, TranscriptFailingAt(steps, failAt, failure.serverStep));
+        EXPECT_EQ(run.m_Code, failure.code);
+        std::string payload;
+        EXPECT_TRUE(StreamMatches(run.m_Expected, run.m_Sent, payload));
+        EXPECT_EQ(run.m_Out, html ? failure.htmlReport : "");
+        EXPECT_EQ(run.m_Err, "");  // neither verbose nor debug
+        EXPECT_TRUE(std::filesystem::is_empty(m_Spool));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllSteps, StepFailure,
+                         ::testing::Combine(::testing::Bool(), ::testing::ValuesIn(FAILURES), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<bool, Failure, bool>>& info) {
+                             return std::string(std::get<0>(info.param) ? "Nntp" : "Smtp")
+                                 + std::get<1>(info.param).name + (std::get<2>(info.param) ? "Html" : "");
+                         });
+
+// ------------------------------------------------------------------ single cases
+
+using DialogueCase = CDialogueTest;
+
+std::string SmtpTranscript(const std::string& greeting)
+{
+    return greeting + R"(
+C: HELO client.example
+S: 250 hi
+C: MAIL FROM:<me@example.com>
+S: 250 ok
+C: RCPT TO:<a@example.com>
+S: 250 ok
+C: RCPT TO:<b@example.com>
+S: 250 ok
+C: DATA
+S: 354 go
+C: {message}
+S: 250 queued
+C: QUIT
+S: 221 bye)";
+}
+
+TEST_F(DialogueCase, OnlyTheFirstByteDecides)
+{
+    struct Row {
+        const char* greeting;
+        int code;
+    };
+    const Row rows[] = {
+        {"S: 220 ok", 0}, {"S: 354 ok", 0}, {"S: 199 ok", 0}, {"S: 0", 0}, {"S:  blank", 0},
+        {"S~ \\x80 high\\r\\n", 0}, {"S: 4", 9}, {"S: 599 no", 9}, {"S: A", 9}, {"S: z", 9},
+    };
+    for (const Row& r : rows) {
+        CSMTPEmail mail;
+        SetUpFor(mail, false);
+        const CRun run = Run(mail, r.code ? std::string(r.greeting) : SmtpTranscript(r.greeting));
+        EXPECT_EQ(run.m_Code, r.code) << r.greeting;
+        std::string payload;
+        EXPECT_TRUE(StreamMatches(run.m_Expected, run.m_Sent, payload)) << r.greeting;
+    }
+}
+
+TEST_F(DialogueCase, RepliesLongerThanTheBufferAreReadToTheirEnd)
+{
+    std::string greeting;
+    for (int i = 0; i < 80; ++i)
+        greeting += "S: 220-" + std::string(70, static_cast<char>('a' + i % 26)) + "\n";
+    greeting += "S: 220 ready";
+    CSMTPEmail mail;
+    SetUpFor(mail, false);
+    CRun run = Run(mail, SmtpTranscript(greeting));
+    EXPECT_EQ(run.m_Code, 0);
+    std::string payload;
+    EXPECT_TRUE(StreamMatches(run.m_Expected, run.m_Sent, payload));
+
+    // A long refusal: its first 4095 bytes are reported.
+    std::string refusal;
+    std::string reply;
+    for (int i = 0; i < 80; ++i) {
+        const std::string line = "554-" + std::string(70, static_cast<char>('a' + i % 26));
+        refusal += "S: " + line + "\n";
+        reply += line + "\r\n";
+    }
+    refusal += "S: 554 end";
+    CSMTPEmail refused;
+    refused.m_HtmlErrorReport = 1;
+    SetUpFor(refused, false);
+    run = Run(refused, refusal);
+    EXPECT_EQ(run.m_Code, 9);
+    EXPECT_EQ(run.m_Out, "<h3>SMTP server error: " + reply.substr(0, 4095) + "</h3>\n");
+}
+
+TEST_F(DialogueCase, EndlessReplyIsCutOff)
+{
+    g_Verbose = 1;
+    CSMTPEmail mail;
+    SetUpFor(mail, false);
+    const CRun run = Run(mail, "S~ 250-" + std::string(1 << 20, 'x') + "\nclose");
+    EXPECT_EQ(run.m_Code, 8);
+    EXPECT_EQ(run.m_Sent, "");
+    EXPECT_EQ(run.m_Err, "Server reply longer than 1048576 bytes. Aborting.\n");
+}
+
+TEST_F(DialogueCase, DebugTraceShowsEachPieceOfAReply)
+{
+    g_Debug = 1;
+    CSMTPEmail mail;
+    SetUpFor(mail, false);
+    const CRun run = Run(mail, SmtpTranscript("S~ 22\npause 200\nS~ 0-a\\r\\n\npause 200\nS~ 220 b\\r\\n"));
+    EXPECT_EQ(run.m_Code, 0);
+    const std::string trace = "Received: (2 bytes) 22"
+                              "Incomplete server message. Awaiting CRLF\n"
+                              "Received: (5 bytes) 0-a\r\n"
+                              "Incomplete server message. Awaiting CRLF\n"
+                              "Received: (7 bytes) 220 b\r\n"
+                              "Posting: HELO Posting: client.examplePosting: \r\n"
+                              "Received: (8 bytes) 250 hi\r\n"
+                              "Posting: MAIL FROM:Posting: <me@example.com>Posting: \r\n";
+    EXPECT_EQ(run.m_Err.substr(0, trace.size()), trace);
+    EXPECT_NE(run.m_Err.find("Posting: \r\n.\r\nReceived: (12 bytes) 250 queued\r\n"
+                             "Posting: QUIT\r\nReceived: (9 bytes) 221 bye\r\n"),
+              std::string::npos)
+        << run.m_Err;
+}
+
+TEST_F(DialogueCase, ServerThatNeverAnswersTimesOut)
+{
+    g_TimeoutSeconds = 1;
+    g_Verbose = 1;
+    CSMTPEmail mail;
+    SetUpFor(mail, false);
+    CRun run = Run(mail, "hang");
+    EXPECT_EQ(run.m_Code, 8);
+    EXPECT_EQ(run.m_Sent, "");
+    EXPECT_EQ(run.m_Err, "Timed out after 1 seconds waiting for the server's reply.\n");
+
+    // The end-of-data reply waits twice as long; then nothing more is sent.
+    CSMTPEmail late;
+    SetUpFor(late, false);
+    const std::string transcript = SmtpTranscript("S: 220 ok");
+    run = Run(late, transcript.substr(0, transcript.find("S: 250 queued")) + "hang");
+    EXPECT_EQ(run.m_Code, 8);
+    std::string payload;
+    EXPECT_TRUE(StreamMatches(run.m_Expected, run.m_Sent, payload));
+    EXPECT_EQ(run.m_Err, "Timed out after 2 seconds waiting for the server's reply.\n");
+}
+
+TEST_F(DialogueCase, ConnectionRefusedNamesHostAndPort)
+{
+    int port = 0;
+    {
+        Platform::CSocket closed(Platform::ListenLoopback(0, port));
+        ASSERT_TRUE(closed.IsOpen());
+    }
+    g_Verbose = 1;
+    const std::string host = "127.0.0.1:" + std::to_string(port);
+    CopyText(g_SmtpHost, sizeof g_SmtpHost, host.c_str());
+    CSMTPEmail mail;
+    SetUpFor(mail, false);
+    CRun run;
+    SendCapturing(mail, run);
+    EXPECT_EQ(run.m_Code, 6);
+    EXPECT_EQ(run.m_Err, "Failed to connect to server '" + host + "' port " + std::to_string(port)
+                             + ". Winsock error: 111\n");
+}
+
+TEST_F(DialogueCase, UnusableServerNamesEndWithCodeSix)
+{
+    struct Row {
+        const char* host;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"", "Failed to connect to server '' port 25. Winsock error: 99\n"},
+        {"no-such-host.invalid", "Failed to connect to server 'no-such-host.invalid' port 25. Winsock error: 99\n"},
+        {"0.0.0.0:2525", "Failed to connect to server '0.0.0.0:2525' port 2525. Winsock error: 99\n"},
+        {"[::]:2525", "Failed to connect to server '[::]:2525' port 2525. Winsock error: 99\n"},
+        {"127.0.0.1:0", "Bad port in server name '127.0.0.1:0'.\n"},
+        {"127.0.0.1:http", "Bad port in server name '127.0.0.1:http'.\n"},
+    };
+    g_Verbose = 1;
+    for (const Row& r : rows) {
+        CopyText(g_SmtpHost, sizeof g_SmtpHost, r.host);
+        CSMTPEmail mail;
+        SetUpFor(mail, false);
+        CRun run;
+        SendCapturing(mail, run);
+        EXPECT_EQ(run.m_Code, 6) << r.host;
+        EXPECT_EQ(run.m_Err, r.message);
+    }
+}
+
+TEST_F(DialogueCase, BracketedIPv6ServerName)
+{
+    Platform::SocketAddress address;
+    if (!Platform::ResolveAddress("::1", 1, address))
+        GTEST_SKIP() << "no IPv6 loopback";
+    // The fake server listens on IPv4 only: reaching [::1] proves the
+    // bracket was parsed, a refusal names the port that was used.
+    g_Verbose = 1;
+    CopyText(g_SmtpHost, sizeof g_SmtpHost, "[::1]:1");
+    CSMTPEmail mail;
+    SetUpFor(mail, false);
+    CRun run;
+    SendCapturing(mail, run);
+    EXPECT_EQ(run.m_Code, 6);
+    EXPECT_EQ(run.m_Err.rfind("Failed to connect to server '[::1]:1' port 1. Winsock error: ", 0), 0u) << run.m_Err;
+}
+
+}  // namespace

@@ -1,0 +1,319 @@
+// Byte-level rules of the transport: the data's wire form, chunking, where a
+// reply ends, envelope addresses, server names and the spool folder.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "transport/Envelope.h"
+#include "transport/ServerName.h"
+#include "transport/Spool.h"
+#include "transport/Wire.h"
+
+namespace {
+
+struct WireCase {
+    const char* input;
+    const char* wire;
+};
+
+// Every line end becomes CR LF; every line that starts with "." gets another.
+const WireCase WIRE_CASES[] = {
+    {"", ""},
+    {".", ".."},
+    {".\n", "..\r\n"},
+    {"..\n", "...\r\n"},
+    {". x\n", ".. x\r\n"},
+    {"a\n.\nb", "a\r\n..\r\nb"},
+    {"x.y\n", "x.y\r\n"},
+    {"a\nb\n", "a\r\nb\r\n"},
+    {"a\rb", "a\r\nb"},
+    {"a\r\nb", "a\r\nb"},
+    {"\r\r\n", "\r\n\r\n"},
+    {"\n\r", "\r\n\r\n"},
+    {"\n\n", "\r\n\r\n"},
+    {"a\r", "a\r\n"},
+    {"\r.\r\n.", "\r\n..\r\n.."},
+    {"a\r\n.\r\n", "a\r\n..\r\n"},
+};
+
+std::string Encode(const std::string& text, std::size_t split)
+{
+    CWireEncoder encoder;
+    std::string out;
+    encoder.Encode(text.data(), split, out);
+    encoder.Encode(text.data() + split, text.size() - split, out);
+    return out;
+}
+
+// The result must not depend on where the text was cut into read blocks: a
+// CR at the end of one block, a dot at the start of the next.
+TEST(WireEncoder, CanonicalFormWhereverTheInputIsCut)
+{
+    for (const WireCase& c : WIRE_CASES) {
+        const std::string input = c.input;
+        for (std::size_t split = 0; split <= input.size(); ++split)
+            EXPECT_EQ(Encode(input, split), c.wire) << "input '" << input << "' cut at " << split;
+    }
+}
+
+std::vector<std::size_t> ChunkSizes(const std::string& spoolBytes, std::string& wire)
+{
+    FILE* spool = std::tmpfile();
+    EXPECT_NE(spool, nullptr);
+    std::fwrite(spoolBytes.data(), 1, spoolBytes.size(), spool);
+    std::rewind(spool);
+    std::vector<std::size_t> sizes;
+    EXPECT_TRUE(ForEachWireChunk(spool, [&](const char* data, std::size_t size) {
+        sizes.push_back(size);
+        wire.append(data, size);
+    }));
+    std::fclose(spool);
+    return sizes;
+}
+
+TEST(WireChunks, FullChunksThenTheRest)
+{
+    struct Row {
+        std::string spool;
+        std::vector<std::size_t> chunks;
+    };
+    const Row rows[] = {
+        {"", {}},
+        {"x", {1}},
+        {std::string(1023, 'x'), {1023}},
+        {std::string(1024, 'x'), {1024}},
+        {std::string(1025, 'x'), {1024, 1}},
+        {std::string(2048, 'x'), {1024, 1024}},
+        {std::string(5000, 'x'), {1024, 1024, 1024, 1024, 904}},
+        // Line ends grow on the wire; chunks count wire bytes.
+        {std::string(600, '\n'), {1024, 176}},
+        {std::string(1023, 'x') + "\n", {1024, 1}},
+    };
+    for (std::size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        std::string wire;
+        EXPECT_EQ(ChunkSizes(rows[i].spool, wire), rows[i].chunks) << "row " << i;
+    }
+}
+
+TEST(WireChunks, DotAndLineEndStateCrossesReadBlocks)
+{
+    // The spool is read in 4096-byte blocks: a CR ends one, a dot or an LF
+    // starts the next.
+    const std::string head(4095, 'a');
+    std::string wire;
+    ChunkSizes(head + "\r\n.x", wire);
+    EXPECT_EQ(wire, head + "\r\n..x");
+    wire.clear();
+    ChunkSizes(head + "\n.", wire);
+    EXPECT_EQ(wire, head + "\r\n..");
+}
+
+TEST(ReplyScanner, EndsAtTheFirstLineWithoutContinuationMark)
+{
+    struct Row {
+        const char* bytes;
+        std::size_t used;
+        bool complete;
+    };
+    const Row rows[] = {
+        {"250 ok\r\n", 8, true},
+        {"250 ok\r\nextra", 8, true},
+        {"250-a\r\n250 b\r\n", 14, true},
+        {"250-a\r\n250-b\r\n", 14, false},
+        {"250-a\r\n", 7, false},
+        {"250 ok\n", 7, false},           // a bare LF ends no line
+        {"250 ok\r", 7, false},
+        {"2\r\n", 3, true},                // short lines are final
+        {"250\r\n", 5, true},
+        {"\r\n", 2, true},
+        {"250-a\r\n25", 9, false},
+        {"500-x\rx\r\n500 y\r\n", 16, true},  // a CR inside a line is no line end
+    };
+    for (const Row& r : rows) {
+        CReplyScanner scanner;
+        bool complete = true;
+        EXPECT_EQ(scanner.Scan(r.bytes, std::strlen(r.bytes), complete), r.used) << r.bytes;
+        EXPECT_EQ(complete, r.complete) << r.bytes;
+    }
+}
+
+TEST(ReplyScanner, StateCrossesReceives)
+{
+    const std::string reply = "250-first\r\n250-second\r\n250 last\r\nNEXT";
+    for (std::size_t split = 0; split <= reply.size(); ++split) {
+        CReplyScanner scanner;
+        bool complete = false;
+        std::size_t used = scanner.Scan(reply.data(), split, complete);
+        if (!complete)
+            used += scanner.Scan(reply.data() + split, reply.size() - split, complete);
+        EXPECT_TRUE(complete) << split;
+        EXPECT_EQ(used, reply.size() - 4) << split;
+    }
+}
+
+TEST(Envelope, ReceiversInProtocolSyntax)
+{
+    struct Row {
+        const char* list;
+        std::vector<std::string> receivers;
+    };
+    const Row rows[] = {
+        {"a@x.example", {"<a@x.example>"}},
+        {"a@x.example,b@y.example", {"<a@x.example>", "<b@y.example>"}},
+        {"<a@x.example>", {"<a@x.example>"}},
+        {"John Doe <jd@example.com>", {"<jd@example.com>"}},
+        {"John Doe <jd@example.com>,b@y", {"<jd@example.com>", "<b@y>"}},
+        {"a@x b@y", {"<a@x>", "<b@y>"}},            // no brackets: split at blanks
+        {" a@x ,, b@y ", {"<a@x>", "<b@y>"}},
+        {"Name <a@x", {"<a@x>"}},                  // no ">": the rest
+        {"", {}},
+        {",,", {}},
+        {"<>", {}},
+        {"a@x\r\nRSET", {"<a@x>", "<RSET>"}},       // a line break never reaches the wire
+        {"N <a@x\r\nQUIT>", {"<a@x  QUIT>"}},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(EnvelopeReceivers(r.list), r.receivers) << r.list;
+}
+
+TEST(Envelope, SenderAndFirstNewsgroup)
+{
+    EXPECT_EQ(EnvelopeSender("me@example.com"), "<me@example.com>");
+    EXPECT_EQ(EnvelopeSender("<me@example.com>"), "<me@example.com>");
+    EXPECT_EQ(EnvelopeSender("Me <me@example.com>"), "<me@example.com>");
+    EXPECT_EQ(EnvelopeSender(nullptr), "<>");
+    EXPECT_EQ(EnvelopeSender("(NULL)"), "<>");
+    EXPECT_EQ(EnvelopeSender(""), "<>");
+
+    EXPECT_EQ(FirstNewsgroup("comp.lang.c"), "comp.lang.c");
+    EXPECT_EQ(FirstNewsgroup("comp.lang.c,alt.test"), "comp.lang.c");
+    EXPECT_EQ(FirstNewsgroup(" ,alt.test"), "alt.test");
+    EXPECT_EQ(FirstNewsgroup(""), "");
+}
+
+TEST(ServerName, HostAndPort)
+{
+    struct Row {
+        const char* text;
+        bool ok;
+        const char* host;
+        int port;
+    };
+    const Row rows[] = {
+        {"mail.example.com", true, "mail.example.com", 25},
+        {"mail.example.com:2525", true, "mail.example.com", 2525},
+        {"127.0.0.1:1", true, "127.0.0.1", 1},
+        {"host:65535", true, "host", 65535},
+        {"[::1]", true, "::1", 25},
+        {"[::1]:119", true, "::1", 119},
+        {"::1", true, "::1", 25},
+        {"fe80::1:2", true, "fe80::1:2", 25},
+        {"", true, "", 25},
+        {":2525", true, "", 2525},
+        {"host:", false, "", 0},
+        {"host:0", false, "", 0},
+        {"host:65536", false, "", 0},
+        {"host:25x", false, "", 0},
+        {"host:-1", false, "", 0},
+        {"host:0000025", false, "", 0},
+        {"[::1", false, "", 0},
+        {"[::1]x", false, "", 0},
+        {"[::1]:", false, "", 0},
+    };
+    for (const Row& r : rows) {
+        std::string host;
+        int port = 0;
+        ASSERT_EQ(ParseServerName(r.text, 25, host, port), r.ok) << r.text;
+        if (r.ok) {
+            EXPECT_EQ(host, r.host) << r.text;
+            EXPECT_EQ(port, r.port) << r.text;
+        }
+    }
+}
+
+class SpoolFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* v : VARIABLES) {
+            const char* value = std::getenv(v);
+            m_Saved.emplace_back(value ? value : "", value != nullptr);
+            unsetenv(v);
+        }
+        m_Dir = std::filesystem::temp_directory_path() / ("sendvale-spool-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+        std::filesystem::create_directories(m_Dir / "a");
+        std::filesystem::create_directories(m_Dir / "b");
+    }
+    void TearDown() override
+    {
+        for (std::size_t i = 0; i < m_Saved.size(); ++i) {
+            if (m_Saved[i].second)
+                setenv(VARIABLES[i], m_Saved[i].first.c_str(), 1);
+            else
+                unsetenv(VARIABLES[i]);
+        }
+        std::filesystem::remove_all(m_Dir);
+    }
+    static constexpr const char* VARIABLES[] = {"MAIL_TEMP", "TEMP", "TMP", "TMPDIR"};
+    std::vector<std::pair<std::string, bool>> m_Saved;
+    std::filesystem::path m_Dir;
+};
+
+TEST_F(SpoolFolder, FirstVariableSetWinsAndMissingFoldersFallBack)
+{
+    const std::string a = (m_Dir / "a").string();
+    const std::string b = (m_Dir / "b").string();
+    const std::string missing = (m_Dir / "missing").string();
+    struct Row {
+        std::vector<std::pair<const char*, std::string>> env;
+        std::string folder;
+    };
+    const Row rows[] = {
+        {{}, "/tmp"},
+        {{{"MAIL_TEMP", a}, {"TMP", b}}, a},
+        {{{"TEMP", a}, {"TMP", b}}, a},
+        {{{"TMP", b}, {"TMPDIR", a}}, b},
+        {{{"TMPDIR", a}}, a},
+        {{{"MAIL_TEMP", missing}, {"TMP", b}}, "/tmp"},  // the first set one decides
+        {{{"MAIL_TEMP", a + "/"}}, a + "/"},
+    };
+    for (std::size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        for (const char* v : VARIABLES)
+            unsetenv(v);
+        for (const auto& e : rows[i].env)
+            setenv(e.first, e.second.c_str(), 1);
+        EXPECT_EQ(SpoolDirectory(), rows[i].folder) << "row " << i;
+    }
+}
+
+TEST_F(SpoolFolder, NamesAreNeverCutAndFilesAreNew)
+{
+    const std::string a = (m_Dir / "a").string();
+    setenv("MAIL_TEMP", (a + "/").c_str(), 1);
+    char name[SPOOL_NAME_SIZE];
+    FILE* file = nullptr;
+    ASSERT_EQ(GetTempMailFile(name, file), SpoolStatus::CREATED);
+    EXPECT_EQ(std::string(name).rfind(a + "/~mail", 0), 0u) << name;  // no doubled separator
+    std::fclose(file);
+
+    // A second call never reuses the name, even though the file still exists.
+    char second[SPOOL_NAME_SIZE];
+    ASSERT_EQ(GetTempMailFile(second, file), SpoolStatus::CREATED);
+    EXPECT_STRNE(name, second);
+    std::fclose(file);
+
+    std::filesystem::path deep = m_Dir;
+    while (deep.string().size() < SPOOL_NAME_SIZE)
+        deep /= "deeper-folder";
+    std::filesystem::create_directories(deep);
+    setenv("MAIL_TEMP", deep.string().c_str(), 1);
+    EXPECT_EQ(GetTempMailFile(name, file), SpoolStatus::NAME_TOO_LONG);
+    EXPECT_EQ(file, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,412 @@
+#!/usr/bin/env python3
+"""End-to-end checks of the Windows programs under Wine.
+
+usage: wine_suite.py NATIVE_BUILD WIN_BUILD
+
+The Windows programs come from WIN_BUILD, the fake servers from
+NATIVE_BUILD/tests/fakeserver. Everything runs in a fresh Wine prefix in a
+temporary folder, which is removed (and its wineserver stopped) at the end.
+Prints one line per case and "N passed, N failed"; exits 1 on any failure.
+"""
+import base64
+import email
+import email.policy
+import glob
+import os
+import quopri
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+RUN_LIMIT = 120  # seconds any one Wine process may take before it counts as hung
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def find_wine():
+    for name in ("/usr/lib/wine/wine64", shutil.which("wine64"), shutil.which("wine")):
+        if name and os.access(name, os.X_OK):
+            return name
+    sys.exit("wine_suite: no wine64 found (Debian package wine64)")
+
+
+def find_wineserver(wine):
+    for name in (os.path.join(os.path.dirname(wine), "wineserver"), shutil.which("wineserver")):
+        if name and os.access(name, os.X_OK):
+            return name
+    return None
+
+
+def windows_path(path):
+    """The Wine drive Z: name of a host path."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Suite:
+    def __init__(self, native_build, win_build):
+        self.native_build = os.path.abspath(native_build)
+        self.win_build = os.path.abspath(win_build)
+        self.sendvale = os.path.join(self.win_build, "Sendvale.exe")
+        self.reportsubject = os.path.join(self.win_build, "reportsubject.exe")
+        self.fakeserver = os.path.join(self.native_build, "tests", "fakeserver")
+        self.wine = find_wine()
+        self.wineserver = find_wineserver(self.wine)
+        self.temp = tempfile.mkdtemp(prefix="sendvale-wine-")
+        self.prefix = os.path.join(self.temp, "prefix")
+        self.work = os.path.join(self.temp, "work")
+        self.spool = os.path.join(self.temp, "spool")
+        os.makedirs(self.work)
+        os.makedirs(self.spool)
+        self.env = self.make_env()
+        self.servers = []
+        self.smtp = None
+        self.nntp = None
+
+    def make_env(self):
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "MM_CHARSET", "MAIL_TEMP")}
+        # No DLL overrides: the prefix's registry (the content types) comes
+        # from the full set-up.
+        env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", MAIL_TEMP=windows_path(self.spool))
+        return env
+
+    # --- processes -------------------------------------------------------
+
+    def wine_run(self, program, args, stdin=b"", cwd=None):
+        result = subprocess.run([self.wine, program] + args, input=stdin, capture_output=True,
+                                cwd=cwd or self.work, env=self.env, timeout=RUN_LIMIT)
+        return result.returncode, result.stdout, result.stderr
+
+    def sendvale_run(self, args, stdin=b""):
+        return self.wine_run(self.sendvale, args, stdin)
+
+    def start_prefix(self):
+        # A persistent wineserver keeps the prefix's services running between
+        # runs; otherwise every run pays for starting them again.
+        subprocess.run([self.wine, "wineboot", "--init"], capture_output=True, env=self.env,
+                       timeout=RUN_LIMIT)
+        if self.wineserver:
+            # The server outlives this call: it must not hold our pipes.
+            subprocess.run([self.wineserver, "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def start_server(self, args, name):
+        port_file = os.path.join(self.temp, name + ".port")
+        record = os.path.join(self.temp, name + ".record")
+        process = subprocess.Popen([self.fakeserver] + args + ["--port-file", port_file,
+                                                               "--record", record],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.servers.append(process)
+        for _ in range(200):
+            if os.path.exists(port_file):
+                with open(port_file) as f:
+                    text = f.read()
+                if text.endswith("\n"):
+                    return process, int(text), record
+            if process.poll() is not None:
+                break
+            time.sleep(0.05)
+        raise AssertionError("fake server %s did not start" % name)
+
+    def start_sinks(self):
+        self.smtp_store = os.path.join(self.temp, "smtp-store")
+        self.nntp_store = os.path.join(self.temp, "nntp-store")
+        os.makedirs(self.smtp_store)
+        os.makedirs(self.nntp_store)
+        # Idle long enough to outlive the slowest Wine start between sessions.
+        _, self.smtp, _ = self.start_server(["--sink", "smtp", "--store", self.smtp_store,
+                                             "--idle", "300"], "smtp")
+        _, self.nntp, _ = self.start_server(["--sink", "nntp", "--store", self.nntp_store,
+                                             "--idle", "300"], "nntp")
+
+    def stop(self):
+        for process in self.servers:
+            if process.poll() is None:
+                process.terminate()
+                try:
+                    process.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+        if self.wineserver:
+            subprocess.run([self.wineserver, "-k"], env=self.env, capture_output=True, timeout=60)
+        shutil.rmtree(self.temp, ignore_errors=True)
+
+    # --- helpers ---------------------------------------------------------
+
+    def win_ini(self):
+        with open(os.path.join(self.prefix, "drive_c", "windows", "win.ini"), "rb") as f:
+            return f.read()
+
+    def setup_values(self):
+        values, section = {}, None
+        for line in self.win_ini().split(b"\n"):
+            line = line.rstrip(b"\r")
+            if line.startswith(b"["):
+                section = line.strip(b"[]").lower()
+            elif section == b"setup" and b"=" in line:
+                key, value = line.split(b"=", 1)
+                values[key.decode()] = value
+        return values
+
+    def stored(self, store, number):
+        """The number-th message the sink stored, waiting briefly for it."""
+        name = os.path.join(store, "message-%d.eml" % number)
+        for _ in range(100):
+            if os.path.exists(name):
+                break
+            time.sleep(0.05)
+        with open(name, "rb") as f:
+            message = f.read()
+        with open(os.path.join(store, "message-%d.envelope" % number), "rb") as f:
+            envelope = f.read()
+        return message, envelope
+
+    def count(self, store):
+        return len([n for n in os.listdir(store) if n.endswith(".eml")])
+
+    def write_file(self, name, data):
+        path = os.path.join(self.work, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def assert_spool_empty(self):
+        left = os.listdir(self.spool)
+        assert not left, "spool files left behind: %r" % left
+
+
+def expect(condition, what):
+    if not condition:
+        raise AssertionError(what)
+
+
+def expect_in(needle, haystack, what):
+    if needle not in haystack:
+        raise AssertionError("%s: %r not in %r" % (what, needle, haystack[:2000]))
+
+
+def text_body(part):
+    """A text part's decoded body with its line ends as LF."""
+    raw = part.get_payload(decode=False).encode("latin-1")
+    return quopri.decodestring(raw).replace(b"\r\n", b"\n")
+
+
+# --- cases ---------------------------------------------------------------
+
+def case_platform_services(s):
+    """The platform layer's own checks (console, files, profile, registry,
+    code page, sockets)."""
+    exe = os.path.join(s.win_build, "tests", "platform_check.exe")
+    rc, out, err = s.wine_run(exe, [])
+    expect(rc == 0, "platform checks failed:\n" + (out + err).decode("latin-1"))
+
+
+def case_not_initialized(s):
+    """A fresh profile refuses every run but -init, -h included, with -1."""
+    rc, out, err = s.sendvale_run(["-h"])
+    expect(rc == 255, "exit status %d, want 255 (-1)" % rc)
+    # Standard error is a text stream: its LF goes out as CR LF.
+    want = b"Sendvale.exe: Not initialized.\r\r\nRun: Sendvale.exe -init\r\n\r\n"
+    expect(err == want, "message %r, want %r" % (err, want))
+    expect(out == b"", "standard output %r" % out)
+
+
+def case_init_writes_profile(s):
+    """-init stores the answers in win.ini; a second -init shows them and an
+    empty answer keeps them."""
+    answers = ("127.0.0.1:%d\r\nme@example.com\r\nAcme Wine Ltd\r\n127.0.0.1:%d\r\n"
+               "newsuser\r\nsecret\r\n" % (s.smtp, s.nntp)).encode()
+    rc, _, err = s.sendvale_run(["-init"], answers)
+    expect(rc == 255, "exit status %d, want 255" % rc)
+    expect_in(b"Sendvale.exe: Setup", err, "setup banner")
+    expect_in(b"Your mail server (): ", err, "first question on a fresh profile")
+    want = {"HOST": b"127.0.0.1:%d" % s.smtp, "Return Address": b"me@example.com",
+            "Organization": b"Acme Wine Ltd", "NNTP HOST": b"127.0.0.1:%d" % s.nntp,
+            "NNTP User": b"newsuser", "NNTP Passws": b"secret"}
+    got = s.setup_values()
+    for key, value in want.items():
+        expect(got.get(key) == value, "win.ini %s = %r, want %r" % (key, got.get(key), value))
+    rc, _, err = s.sendvale_run(["-init"], b"\r\n" * 6)
+    expect_in(b"Your mail server (127.0.0.1:%d): " % s.smtp, err, "stored value shown")
+    expect_in(b"Login pawssword on server (secret): ", err, "stored password shown")
+    expect(s.setup_values() == got, "empty answers changed the profile: %r" % s.setup_values())
+
+
+def case_multipart_attachments(s):
+    """Piped text ending at Ctrl-Z, attachments typed through the registry,
+    Windows paths, and the spool file created and removed."""
+    notes = s.write_file("notes.txt", b"plain notes\r\n")
+    photo = s.write_file("Photo.JPG", bytes(range(256)))
+    other = s.write_file("data.xyz", b"\x00\x01\x02\xff")
+    readme = s.write_file("dir.x/README", b"read me")
+    args = ["-v", "-sWine multipart"] + ["-i" + windows_path(p) for p in (notes, photo, other, readme)]
+    args += ["--", "rcpt@example.com"]
+    before = s.count(s.smtp_store)
+    rc, _, err = s.sendvale_run(args, b"Hello from Wine\r\nsecond line\r\n\x1aIGNORED\r\n")
+    expect(rc == 0, "exit status %d: %r" % (rc, err))
+    expect_in(b"Enter message text. End with ^Z", err, "prompt names Ctrl-Z")
+    expect_in(b"Sendvale.exe: Email was successfully sent.", err, "outcome line")
+    raw, envelope = s.stored(s.smtp_store, before + 1)
+    expect_in(b"MAIL FROM:<me@example.com>", envelope, "envelope sender from win.ini")
+    expect_in(b"RCPT TO:<rcpt@example.com>", envelope, "envelope receiver")
+    expect(re.search(rb"boundary=PART\.BOUNDARY\.QL\.\d+\.\d+\.-?\d+\r\n", raw), "boundary numbers")
+    expect_in(b"Organization: Acme Wine Ltd\r\n", raw, "organization from win.ini")
+    message = email.message_from_bytes(raw, policy=email.policy.compat32)
+    parts = message.get_payload()
+    expect(len(parts) == 5, "%d parts" % len(parts))
+    expect(parts[0].get_param("charset") == "iso-8859-1", "charset %r" % parts[0].get_param("charset"))
+    expect(text_body(parts[0]) == b"Hello from Wine\nsecond line\n\n", "text %r" % text_body(parts[0]))
+    want = [("text/plain", "notes.txt", notes), ("image/jpeg", "Photo.JPG", photo),
+            ("unknown/xyz", "data.xyz", other), ("unknown/unknown", "README", readme)]
+    for part, (ctype, name, path) in zip(parts[1:], want):
+        expect(part.get_content_type() == ctype, "%s typed %s, want %s" % (name, part.get_content_type(), ctype))
+        expect(part.get_param("name") == name, "name parameter %r" % part.get_param("name"))
+        expect_in('filename="%s"' % name, part["Content-Disposition"], "disposition")
+        with open(path, "rb") as f:
+            expect(base64.b64decode(part.get_payload()) == f.read(), "%s content" % name)
+    s.assert_spool_empty()
+
+
+def case_oem_to_ansi(s):
+    """-a converts the text from the OEM to the ANSI code page."""
+    before = s.count(s.smtp_store)
+    rc, _, err = s.sendvale_run(["-a", "-sOEM", "--", "rcpt@example.com"], b"Gr\x81\xe1e \x84\r\n")
+    expect(rc == 0, "exit status %d: %r" % (rc, err))
+    raw, _ = s.stored(s.smtp_store, before + 1)
+    message = email.message_from_bytes(raw, policy=email.policy.compat32)
+    expect(message.get_param("charset") == "iso-8859-1", "charset %r" % message.get_param("charset"))
+    # The line ends at the end belong to the message layout, not to this case.
+    text = text_body(message).rstrip(b"\n")
+    expect(text == b"Gr\xfc\xdfe \xe4", "text %r" % text)
+
+
+def case_news_post(s):
+    """NNTP posting with the login from win.ini."""
+    before = s.count(s.nntp_store)
+    rc, _, err = s.sendvale_run(["-v", "-u", "-sWine news", "wine.test", "--"], b"news body\r\n")
+    expect(rc == 0, "exit status %d: %r" % (rc, err))
+    expect_in(b"Sendvale.exe: Message was successfully posted.", err, "outcome line")
+    raw, envelope = s.stored(s.nntp_store, before + 1)
+    lines = envelope.split(b"\r\n")
+    for line in (b"AUTHINFO USER newsuser", b"AUTHINFO PASS secret", b"GROUP wine.test", b"POST"):
+        expect(line in lines, "%r missing from %r" % (line, envelope))
+    expect_in(b"Newsgroups: wine.test\r\n", raw, "newsgroups header")
+    expect_in(b"Reply-To: me@example.com\r\n", raw, "reply-to header")
+    s.assert_spool_empty()
+
+
+def case_refused_connection(s):
+    """A closed port fails with 6 and the Winsock error number."""
+    _, port, _ = s.start_server(["--script", os.devnull, "--idle", "1"], "closed")
+    s.servers[-1].wait(timeout=30)  # gone: nothing listens on the port any more
+    rc, _, err = s.sendvale_run(["-v", "-x127.0.0.1:%d" % port, "rcpt@example.com"])
+    expect(rc == 6, "exit status %d, want 6: %r" % (rc, err))
+    expect_in(b"Failed to connect to server '127.0.0.1:%d' port %d. Winsock error: 10061" % (port, port),
+              err, "connect message")
+    s.assert_spool_empty()
+
+
+def case_reply_timeout(s):
+    """A server that stops answering ends the run with 8, bounded by the
+    "Timeout" key of [Setup]."""
+    script = os.path.join(s.temp, "hang.script")
+    with open(script, "w") as f:
+        f.write("send 220 hello\nhang\n")
+    _, port, _ = s.start_server(["--script", script, "--idle", "60"], "hang")
+    ini = s.win_ini()
+    with open(os.path.join(s.prefix, "drive_c", "windows", "win.ini"), "wb") as f:
+        f.write(ini.replace(b"[Setup]\r\n", b"[Setup]\r\nTimeout=1\r\n", 1))
+    try:
+        rc, _, err = s.sendvale_run(["-v", "-x127.0.0.1:%d" % port, "rcpt@example.com"])
+    finally:
+        with open(os.path.join(s.prefix, "drive_c", "windows", "win.ini"), "wb") as f:
+            f.write(ini)
+    expect(rc == 8, "exit status %d, want 8: %r" % (rc, err))
+    expect_in(b"Timed out after 1 seconds waiting for the server's reply.", err, "time-out message")
+    s.assert_spool_empty()
+
+
+def case_reportsubject(s):
+    """reportsubject reads CR LF text and writes CR LF, from an argument or a
+    typed name."""
+    rows = [  # report bytes, expected subject.txt
+        (b"MFG   Weekly  Report\r\nsecond line\r\n", b"MFG Weekly Report\r\n"),
+        (b"Plant 7   output   Date: 2026-12-08\r\n", b"Plant 7 output"),
+        (b"Four\r\n", b"MFG Report"),
+        (b"Last line without end", b"Last line without end"),
+    ]
+    for number, (report, want) in enumerate(rows, 1):
+        s.write_file("report.txt", report)
+        for args, stdin in ((["report.txt"], b""), ([], b"report.txt\r\n")):
+            subject = os.path.join(s.work, "subject.txt")
+            if os.path.exists(subject):
+                os.remove(subject)
+            rc, out, _ = s.wine_run(s.reportsubject, args, stdin)
+            expect(rc == 0, "row %d: exit status %d" % (number, rc))
+            with open(subject, "rb") as f:
+                got = f.read()
+            expect(got == want, "row %d %s: subject.txt %r, want %r" % (number, args or "typed", got, want))
+    rc, out, _ = s.wine_run(s.reportsubject, ["missing.txt"])
+    expect(rc == 0 and out == b"Error opening file: missing.txt\r\n", "open error %d %r" % (rc, out))
+
+
+CASES = [case_platform_services, case_not_initialized, case_init_writes_profile,
+         case_multipart_attachments, case_oem_to_ansi, case_news_post,
+         case_refused_connection, case_reply_timeout, case_reportsubject]
+
+
+def build_platform_check(win_build):
+    """Builds tests/platform_check.exe with the cross compiler of WIN_BUILD."""
+    compiler = None
+    # A toolchain file's compiler is not cached; CMake records it here.
+    for found in glob.glob(os.path.join(win_build, "CMakeFiles", "*", "CMakeCXXCompiler.cmake")):
+        with open(found) as f:
+            match = re.search(r'set\(CMAKE_CXX_COMPILER "([^"]+)"\)', f.read())
+        if match:
+            compiler = match.group(1)
+    if not compiler:
+        sys.exit("wine_suite: no C++ compiler recorded in %s" % win_build)
+    library = os.path.join(win_build, "platform", "libplatform.a")
+    os.makedirs(os.path.join(win_build, "tests"), exist_ok=True)
+    command = [compiler, "-std=c++17", "-Wall", "-Wextra", "-Werror", "-static", "-I", SOURCE_DIR,
+               os.path.join(SOURCE_DIR, "tests", "wine", "platform_check.cpp"), library,
+               "-lws2_32", "-ladvapi32", "-luser32",
+               "-o", os.path.join(win_build, "tests", "platform_check.exe")]
+    subprocess.run(command, check=True)
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit("usage: wine_suite.py NATIVE_BUILD WIN_BUILD")
+    build_platform_check(os.path.abspath(sys.argv[2]))
+    suite = Suite(sys.argv[1], sys.argv[2])
+    passed = failed = 0
+    try:
+        started = time.monotonic()
+        suite.start_prefix()
+        suite.start_sinks()
+        print("Wine prefix ready (%.1f s)" % (time.monotonic() - started), flush=True)
+        for case in CASES:
+            name = case.__name__[len("case_"):]
+            started = time.monotonic()
+            try:
+                case(suite)
+                passed += 1
+                print("ok     %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
+            except Exception as error:  # one broken case must not hide the others
+                failed += 1
+                print("FAILED %s: %s" % (name, error), flush=True)
+                if not isinstance(error, AssertionError):
+                    traceback.print_exc()
+    finally:
+        suite.stop()
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,69 @@
+#include "transport/SMTPEmail.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/Sockets.h"
+#include "quillant/Globals.h"
+#include "transport/ServerLink.h"
+
+int g_SMTPEmailCount = 0;
+int g_WinsockStarted = 0;
+
+int EffectiveTimeoutSeconds(int seconds)
+{
+    return seconds > 0 ? seconds : DEFAULT_TIMEOUT_SECONDS;
+}
+
+int TimeoutMs(int seconds)
+{
+    const int s = EffectiveTimeoutSeconds(seconds);
+    return s > INT_MAX / 1000 ? INT_MAX : s * 1000;
+}
+
+CSMTPEmail::CSMTPEmail()
+{
+    ++g_SMTPEmailCount;
+    m_HtmlErrorReport = 0;
+}
+
+CSMTPEmail::~CSMTPEmail()
+{
+    if (--g_SMTPEmailCount == 0 && g_WinsockStarted)
+        Platform::StopSockets();
+}
+
+int CSMTPEmail::Send()
+{
+    try {
+        return _SendIt();
+    } catch (...) {
+        return m_ErrorCode;
+    }
+}
+
+int CSMTPEmail::SendString(CServerLink& link, const char* text)
+{
+    return SendBytes(link, text, std::strlen(text));
+}
+
+int CSMTPEmail::SendBytes(CServerLink& link, const char* data, std::size_t size)
+{
+    if (g_Debug) {
+        std::fputs("Posting: ", stderr);
+        std::fwrite(data, 1, size, stderr);
+    }
+    const int timeoutMs = TimeoutMs(g_TimeoutSeconds);
+    for (std::size_t sent = 0; sent < size;) {
+        const long n = Platform::SendSome(link.m_Socket.Get(), data + sent, size - sent, timeoutMs);
+        if (n < 1) {
+            if (Platform::LastSocketTimedOut() && (g_Verbose || g_Debug))
+                std::fprintf(stderr, "Timed out after %d seconds sending to the server.\n",
+                             EffectiveTimeoutSeconds(g_TimeoutSeconds));
+            Raise(ERR_SEND);
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return 1;
+}

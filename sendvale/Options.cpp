@@ -58,8 +58,7 @@ void SetOrganization(const char* text)
 bool SetSmtpHost(const char* text)
 {
     if (std::strlen(text) >= sizeof g_SmtpHost) {
-        std::fprintf(stderr, "%s: SMTP server name is longer than %zu characters.\n", g_ProgramName,
-                     sizeof g_SmtpHost - 1);
+        std::fprintf(stderr, "%s: SMTP server name is longer than 127 characters.\n", g_ProgramName);
         return false;
     }
     CopyText(g_SmtpHost, sizeof g_SmtpHost, text);

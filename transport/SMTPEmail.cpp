@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/Sockets.h"
 #include "quillant/Globals.h"
@@ -34,13 +35,20 @@ CSMTPEmail::~CSMTPEmail()
         Platform::StopSockets();
 }
 
+// Anything other than our own error must not come back as success when no
+// code had been stored yet.
 int CSMTPEmail::Send()
 {
     try {
         return _SendIt();
-    } catch (...) {
+    } catch (CSMTPError*) {
         return m_ErrorCode;
+    } catch (const std::bad_alloc&) {
+        m_ErrorCode = ERR_NO_MEMORY;
+    } catch (...) {
+        m_ErrorCode = ERR_UNKNOWN;
     }
+    return m_ErrorCode;
 }
 
 int CSMTPEmail::SendString(CServerLink& link, const char* text)

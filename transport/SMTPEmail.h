@@ -1,6 +1,13 @@
 // The mail object with its transport: one SMTP or NNTP dialogue over one TCP
 // connection, the message sent through a temporary spool file.
 //
+// The server name ("HOST" or "NNTP HOST") may carry a port: "name:port" or
+// "[IPv6-literal]:port"; without one, 25 or 119. Every socket call waits at
+// most g_TimeoutSeconds (the reply to the end-of-data line twice as long).
+// The message goes out in canonical form (CR LF line ends, leading dots
+// doubled), after all of it was written to the spool without error. The
+// connection is closed and the spool file deleted on every way out.
+//
 // Codes raised (stored in m_ErrorCode, the object thrown as CSMTPError*):
 //   3  the socket library cannot start
 //   5  no socket can be made

@@ -23,6 +23,7 @@ SENDVALE_REALSERVERS chooses what use_servers() does:
 """
 import atexit
 import glob
+import json
 import os
 import shlex
 import socket
@@ -159,6 +160,22 @@ def run_sendvale(args, profile, stdin=b"", cwd=None, env=None, timeout=120):
                           env=full_env, capture_output=True, timeout=timeout)
 
 
+def free_port(host=HOST):
+    """A loopback TCP port that nothing listens on (bound once, then released)."""
+    with socket.socket() as sock:
+        sock.bind((host, 0))
+        return sock.getsockname()[1]
+
+
+def write_mime_types(path, entries):
+    """A mime.types file for SENDVALE_MIME_TYPES: {type: "ext ext"}; returns its path."""
+    with open(path, "w") as f:
+        f.write("# test database\n")
+        for content_type, extensions in entries.items():
+            f.write("%s\t%s\n" % (content_type, extensions))
+    return path
+
+
 # ------------------------------------------------------------ Maildir
 
 _recipient_of = {}  # Maildir file -> X-Original-To; delivered files never change
@@ -197,6 +214,37 @@ def mails_for(address, count=1, timeout=WAIT_SECONDS):
         with open(path, "rb") as f:
             mails.append(f.read())
     return mails
+
+
+def _queued_recipients():
+    done = subprocess.run(["postqueue", "-j"], capture_output=True, text=True)
+    found = set()
+    for line in done.stdout.splitlines():
+        try:
+            entry = json.loads(line)
+        except ValueError:
+            continue
+        found.update(r.get("address", "").lower() for r in entry.get("recipients", []))
+    return found
+
+
+def settle_mail(addresses=(), timeout=WAIT_SECONDS):
+    """Waits until Postfix has dealt with everything handed to it so far, so
+    that "no mail arrived" means something: a marker mail sent now must have
+    arrived and none of `addresses` may still sit in the queue. Returns
+    whether that was reached within the bound."""
+    import smtplib
+    marker = unique_address("marker")
+    with smtplib.SMTP(HOST, SMTP_PORT, timeout=10) as smtp:
+        smtp.sendmail(unique_address("settle"), [marker], b"Subject: marker\r\n\r\nmarker\r\n")
+    arrived = len(mails_for(marker, timeout=timeout)) == 1
+    wanted = {a.strip("<>").lower() for a in addresses}
+    deadline = time.monotonic() + timeout
+    while wanted & _queued_recipients():
+        if time.monotonic() >= deadline:
+            return False
+        time.sleep(0.1)
+    return arrived
 
 
 def split_message(data):

@@ -92,7 +92,8 @@ protected:
     void SetUp() override
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string leaf = "sendvale-t-" + std::string(info->test_suite_name()) + "-" + info->name();
+        std::string leaf = "sendvale-t-" + std::to_string(Platform::CurrentProcessId()) + "-"
+            + std::string(info->test_suite_name()) + "-" + info->name();
         for (char& c : leaf)
             if (c == '/' || c == '<' || c == '>' || c == ' ')
                 c = '_';

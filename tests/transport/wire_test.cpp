@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "transport/Envelope.h"
 #include "transport/ServerName.h"
 #include "transport/Spool.h"
@@ -245,7 +246,7 @@ protected:
             m_Saved.emplace_back(value ? value : "", value != nullptr);
             unsetenv(v);
         }
-        m_Dir = std::filesystem::temp_directory_path() / ("sendvale-spool-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+        m_Dir = std::filesystem::temp_directory_path() / ("sendvale-spool-" + std::to_string(Platform::CurrentProcessId()));
         std::filesystem::create_directories(m_Dir / "a");
         std::filesystem::create_directories(m_Dir / "b");
     }

@@ -76,9 +76,19 @@ class Suite:
     # --- processes -------------------------------------------------------
 
     def wine_run(self, program, args, stdin=b"", cwd=None):
-        result = subprocess.run([self.wine, program] + args, input=stdin, capture_output=True,
-                                cwd=cwd or self.work, env=self.env, timeout=RUN_LIMIT)
-        return result.returncode, result.stdout, result.stderr
+        """Runs program under Wine: exit status, standard output and error.
+
+        The streams are files, not pipes: Wine's background services, started
+        by the first run, inherit them and would hold a pipe open for good."""
+        with tempfile.TemporaryFile() as i, tempfile.TemporaryFile() as o, \
+                tempfile.TemporaryFile() as e:
+            i.write(stdin)
+            i.seek(0)
+            result = subprocess.run([self.wine, program] + args, stdin=i, stdout=o, stderr=e,
+                                    cwd=cwd or self.work, env=self.env, timeout=RUN_LIMIT)
+            o.seek(0)
+            e.seek(0)
+            return result.returncode, o.read(), e.read()
 
     def sendvale_run(self, args, stdin=b""):
         return self.wine_run(self.sendvale, args, stdin)
@@ -86,8 +96,7 @@ class Suite:
     def start_prefix(self):
         # A persistent wineserver keeps the prefix's services running between
         # runs; otherwise every run pays for starting them again.
-        subprocess.run([self.wine, "wineboot", "--init"], capture_output=True, env=self.env,
-                       timeout=RUN_LIMIT)
+        self.wine_run("wineboot", ["--init"])
         if self.wineserver:
             # The server outlives this call: it must not hold our pipes.
             subprocess.run([self.wineserver, "-p"], env=self.env, stdin=subprocess.DEVNULL,

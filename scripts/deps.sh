@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a Debian machine (run as root).
-# With --real-servers also the Postfix and INN packages (the suite's start
-# scripts install and configure those themselves); with --windows the
-# MinGW-w64 cross compiler and Wine.
+#   --windows       also the MinGW-w64 cross compiler and Wine
+#   --real-servers  nothing more here: the real-server suite's own start
+#                   scripts install and configure Postfix and INN
 set -euo pipefail
-pkgs=(cmake g++ make libgtest-dev libgmock-dev python3 time)
+base=(cmake g++ make libgtest-dev libgmock-dev python3 time)
+extra=()
 for arg in "$@"; do
   case "$arg" in
-    --windows) pkgs+=(g++-mingw-w64-x86-64 wine64) ;;
+    --windows) extra+=(g++-mingw-w64-x86-64 wine64) ;;
     --real-servers) ;;
     *) echo "deps.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
 export DEBIAN_FRONTEND=noninteractive
+apt_install() { apt-get install -y -o DPkg::Lock::Timeout=300 "$@"; }
 apt-get update
-apt-get install -y -o DPkg::Lock::Timeout=300 --no-install-recommends "${pkgs[@]}"
+apt_install --no-install-recommends "${base[@]}"
+# Wine is tested with its recommended packages, so it gets them here too.
+if [ ${#extra[@]} -gt 0 ]; then apt_install "${extra[@]}"; fi

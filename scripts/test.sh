@@ -32,11 +32,13 @@ if [ "${SENDVALE_REAL_SERVERS:-0}" = 1 ]; then
   fi
 fi
 if [ "${SENDVALE_WINE:-0}" = 1 ]; then
-  if [ -x tests/wine/run.sh ]; then
-    cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null \
-      && cmake --build build-win -j"$jobs" && tests/wine/run.sh build build-win || status=1
+  echo "== windows: cross-build in build-win and run the Wine suite"
+  mkdir -p build-win
+  if cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >build-win/configure.log 2>&1 \
+      || { cat build-win/configure.log; false; }; then
+    cmake --build build-win -j"$jobs" && tests/wine/run.sh build build-win || status=1
   else
-    echo "Wine suite not present"; status=1
+    status=1
   fi
 fi
 exit $status

@@ -167,10 +167,12 @@ void CSMTPEmail::FinishData(CServerLink& link)
 }
 
 // The message is delivered once the end of data was accepted; a failing
-// QUIT must not make a batch job send it again.
+// QUIT must not make a batch job send it again, nor show an error page.
 void CSMTPEmail::Quit(CServerLink& link)
 {
-    const int saved = m_ErrorCode;
+    const int savedCode = m_ErrorCode;
+    const int savedReport = m_HtmlErrorReport;
+    m_HtmlErrorReport = 0;
     try {
         SendString(link, "QUIT\r\n");
         ReadReply(link);
@@ -178,6 +180,7 @@ void CSMTPEmail::Quit(CServerLink& link)
         if (g_Debug)
             std::fprintf(stderr, "QUIT failed after the message was accepted (%s); it was delivered.\n",
                          ErrorText(m_ErrorCode));
-        m_ErrorCode = saved;
+        m_ErrorCode = savedCode;
     }
+    m_HtmlErrorReport = savedReport;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/Files.h"
+#include "platform/SpoolFolder.h"
 #include "quillant/Globals.h"
 
 namespace {
@@ -10,14 +11,13 @@ namespace {
 int g_SpoolCounter = 1;
 constexpr int MAX_SPOOL_TRIES = 32767;
 const char SPOOL_PREFIX[] = "~mail";
-const char SPOOL_FALLBACK[] = "./~mail.tmp";
 
 // Formats into name; false when the text does not fit.
 bool FormatName(char (&name)[SPOOL_NAME_SIZE], const std::string& directory, int number)
 {
     const bool hasSeparator = !directory.empty() && (directory.back() == '/' || directory.back() == '\\');
-    const int n = std::snprintf(name, sizeof name, "%s%s%s%d", directory.c_str(), hasSeparator ? "" : "/",
-                                SPOOL_PREFIX, number);
+    const char separator[2] = {hasSeparator ? '\0' : Platform::PATH_SEPARATOR, '\0'};
+    const int n = std::snprintf(name, sizeof name, "%s%s%s%d", directory.c_str(), separator, SPOOL_PREFIX, number);
     return n >= 0 && static_cast<std::size_t>(n) < sizeof name;
 }
 
@@ -39,17 +39,17 @@ SpoolStatus TryCreate(const char* name, FILE*& file, bool& exists)
 
 std::string SpoolDirectory()
 {
-    static const char* const VARIABLES[] = {"MAIL_TEMP", "TEMP", "TMP", "TMPDIR"};
-    std::string directory = "/tmp";
-    for (const char* variable : VARIABLES) {
-        if (const char* value = Platform::GetEnv(variable)) {
+    std::string directory = Platform::SPOOL_DEFAULT_FOLDER;
+    for (const char* const* variable = Platform::SPOOL_FOLDER_VARIABLES; *variable; ++variable) {
+        if (const char* value = Platform::GetEnv(*variable)) {
             directory = value;
             break;
         }
     }
-    if (Platform::IsDirectory(directory.c_str()))
-        return directory;
-    return Platform::IsDirectory("/tmp") ? "/tmp" : ".";
+    const char* const* fallback = Platform::SPOOL_FALLBACK_FOLDERS;
+    while (!Platform::IsDirectory(directory.c_str()) && *fallback)
+        directory = *fallback++;
+    return directory;
 }
 
 SpoolStatus GetTempMailFile(char (&name)[SPOOL_NAME_SIZE], FILE*& file)
@@ -66,7 +66,7 @@ SpoolStatus GetTempMailFile(char (&name)[SPOOL_NAME_SIZE], FILE*& file)
         if (!exists)
             return status;
     }
-    CopyText(name, sizeof name, SPOOL_FALLBACK);
+    CopyText(name, sizeof name, Platform::SPOOL_FALLBACK_NAME);
     bool exists = false;
     return TryCreate(name, file, exists);
 }

@@ -7,18 +7,20 @@
 
 constexpr std::size_t SPOOL_NAME_SIZE = 128;  // 127 characters and a NUL
 
-// The folder for spool files: the first of "MAIL_TEMP", "TEMP", "TMP" and
-// "TMPDIR" that is set, else "/tmp"; a folder that does not exist gives way
-// to "/tmp", then ".".
+// The folder for spool files: the first of the platform's variables that is
+// set (on POSIX "MAIL_TEMP", "TEMP", "TMP", "TMPDIR"), else its default
+// ("/tmp"); a folder that does not exist gives way to the fallbacks in turn
+// ("/tmp", then ".").
 std::string SpoolDirectory();
 
 enum class SpoolStatus { CREATED, NAME_TOO_LONG, CANNOT_CREATE };
 
 // Creates a new spool file "<folder>/~mail<n>" (n from a process-wide
 // counter, raised before each try; names that exist are skipped, never
-// opened) or, when 32767 names in a row exist, "./~mail.tmp". Each file is
-// created exclusively, so no link or planted file is written through. The
-// name goes to name; a name that does not fit is refused, never cut.
+// opened) or, when 32767 names in a row exist, the platform's fallback name
+// ("./~mail.tmp"). Each file is created exclusively, so no link or planted
+// file is written through. The name goes to name; a name that does not fit
+// is refused, never cut.
 SpoolStatus GetTempMailFile(char (&name)[SPOOL_NAME_SIZE], FILE*& file);
 
 // Owns the spool file: closed and deleted on every way out.

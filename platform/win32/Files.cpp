@@ -22,12 +22,25 @@ bool IsDirectory(const char* name)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Only a name that cannot be tested (no access, a file pending deletion)
+// counts as existing; one that cannot name a file at all does not, so the
+// spool's search ends at once in a failed creation instead of trying on.
 bool PathExists(const char* name)
 {
     if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES)
         return true;
-    const DWORD error = GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NOT_READY:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+        return false;
+    default:
+        return true;
+    }
 }
 
 // CREATE_NEW fails on any existing name, reparse points included, so nothing

@@ -45,21 +45,24 @@ void SetBlocking(SocketHandle s, bool blocking)
     ioctlsocket(Sock(s), FIONBIO, &nonBlocking);
 }
 
-// Waits until the socket is readable or writable. Winsock reports a failed
-// non-blocking connect in the exception set, never as writable, so that set
-// is watched too and its error fetched. False with the error set on
-// time-out or failure.
-bool WaitFor(SocketHandle s, bool forWrite, int timeoutMs)
+enum class Wait { READ, WRITE, CONNECT };
+
+// Waits until the socket is ready; false with the error set on time-out or
+// failure. Winsock reports a failed non-blocking connect in the exception
+// set, never as writable, so a connect watches that set too.
+bool WaitFor(SocketHandle s, Wait what, int timeoutMs)
 {
     fd_set ready;
     fd_set failed;
     FD_ZERO(&ready);
     FD_ZERO(&failed);
     FD_SET(Sock(s), &ready);
-    FD_SET(Sock(s), &failed);
+    if (what == Wait::CONNECT)
+        FD_SET(Sock(s), &failed);
     const int ms = timeoutMs < 0 ? 0 : timeoutMs;
     timeval limit{ms / 1000, (ms % 1000) * 1000};
-    const int n = select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr, &failed, &limit);
+    const bool read = what == Wait::READ;
+    const int n = select(0, read ? &ready : nullptr, read ? nullptr : &ready, &failed, &limit);
     if (n == 0) {
         SetError(WSAETIMEDOUT, true);
         return false;
@@ -183,7 +186,7 @@ bool ConnectSocket(SocketHandle s, const SocketAddress& to, int timeoutMs)
     if (!ok) {
         const int error = WSAGetLastError();
         if (error == WSAEWOULDBLOCK)
-            ok = WaitFor(s, true, timeoutMs);
+            ok = WaitFor(s, Wait::CONNECT, timeoutMs);
         else
             SetError(error);
     }
@@ -197,7 +200,7 @@ long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
 {
     if (InjectedFault())
         return -1;
-    if (!WaitFor(s, true, timeoutMs))
+    if (!WaitFor(s, Wait::WRITE, timeoutMs))
         return -1;
     SetBlocking(s, false);
     const int n = send(Sock(s), data, ClampSize(size), 0);
@@ -213,7 +216,7 @@ long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs)
 {
     if (InjectedFault())
         return -1;
-    if (!WaitFor(s, false, timeoutMs))
+    if (!WaitFor(s, Wait::READ, timeoutMs))
         return -1;
     const int n = recv(Sock(s), buffer, ClampSize(size), 0);
     if (n >= 0)
@@ -265,7 +268,7 @@ SocketHandle ListenLoopback(int port, int& boundPort)
 
 SocketHandle AcceptConnection(SocketHandle listener, int timeoutMs)
 {
-    if (!WaitFor(listener, false, timeoutMs))
+    if (!WaitFor(listener, Wait::READ, timeoutMs))
         return INVALID_SOCKET_HANDLE;
     const SOCKET s = accept(Sock(listener), nullptr, nullptr);
     if (s == INVALID_SOCKET) {

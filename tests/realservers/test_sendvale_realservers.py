@@ -7,6 +7,7 @@ skips itself without them unless SENDVALE_REALSERVERS says otherwise.
     SENDVALE_BUILD_DIR=build python3 tests/realservers/test_sendvale_realservers.py
 """
 import email
+import email.utils
 import os
 import sys
 import tempfile
@@ -16,11 +17,18 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import realserver_util as rs  # noqa: E402
 
 SERVER_ERROR = 9
+FAILED_TO_CONNECT = 6
+LENIENT = "%s:%d" % (rs.HOST, rs.SMTP_PORT)
+STRICT = "%s:%d" % (rs.HOST, rs.SMTP_PORT_STRICT)
+MAILER = "Sendvale v.1.10a"
 
 
 def setUpModule():
     if not os.access(rs.sendvale_program(), os.X_OK):
-        raise unittest.SkipTest("no sendvale program in " + rs.sendvale_program())
+        reason = "no sendvale program in " + rs.sendvale_program()
+        if os.environ.get("SENDVALE_REALSERVERS") in ("require", "start"):
+            raise RuntimeError(reason)
+        raise unittest.SkipTest(reason)
     rs.use_servers()
 
 
@@ -47,9 +55,15 @@ class RealServerCase(unittest.TestCase):
             f.write(data)
         return path
 
-    def send(self, args, stdin=b""):
-        result = rs.run_sendvale(["-v"] + args, self.profile, stdin=stdin, cwd=self.tmp.name)
+    def send(self, args, stdin=b"", env=None):
+        result = rs.run_sendvale(["-v"] + args, self.profile, stdin=stdin, cwd=self.tmp.name,
+                                 env=env)
         return result.returncode, result.stderr.decode("latin-1")
+
+    def assert_nothing_delivered(self, addresses):
+        self.assertTrue(rs.settle_mail(addresses), "Postfix did not settle")
+        for rcpt in addresses:
+            self.assertEqual(rs.mails_for(rcpt, timeout=0), [], rcpt)
 
     def assert_text(self, part, expected):
         """The decoded text part is the given text, closed by line ends only."""
@@ -105,6 +119,22 @@ class MailTest(RealServerCase):
             with self.subTest(attachment=part.get_filename()):
                 self.assertEqual(part.get_payload(decode=True), data)
 
+    def test_many_receivers_fold_the_to_header(self):
+        # Forty receivers make a To header far past one line: a broken fold
+        # would end the header block early or lose receivers.
+        receivers = [rs.unique_address("many%02d" % i) for i in range(40)]
+        code, err = self.send(["--", "-sMany", ",".join(receivers)], b"many\n")
+        self.assertEqual(code, 0, err)
+        for rcpt in receivers:
+            with self.subTest(receiver=rcpt):
+                [mail] = rs.mails_for(rcpt)
+                to = rs.header_values(mail, "To")
+                self.assertEqual(len(to), 1)
+                self.assertEqual([a.strip() for a in to[0].split(",")], receivers)
+                msg = email.message_from_bytes(rs.strip_delivery_headers(mail))
+                self.assertEqual(msg["Subject"], "Many")
+                self.assert_text(msg, b"many\n")
+
     def test_refusals_fail_with_server_error(self):
         good = rs.unique_address("good")
         cases = [("reject@example.test", self.sender), ("tempfail@example.test", self.sender),
@@ -117,28 +147,189 @@ class MailTest(RealServerCase):
                 self.assertIn("Error", err)
 
 
+class FullMessageTest(RealServerCase):
+    """Text, Cc, Bcc and three attachments, through the lenient default port
+    (25, no port in the server name) and through the strict port."""
+
+    SUBJECT = "Full message"
+    FROM = "Sendvale Tester <%s>"
+    ORGANIZATION = "Sendvale Real Server Org"
+    TEXT = b"Hello,\nthe three files are attached.\n.\nBye\n"
+
+    def make_attachments(self):
+        # A name with blanks, a type from the test's own mime.types, and sizes
+        # that hit the empty file, exactly one base64 line and a big stream.
+        random = os.urandom
+        return [("empty file.svz", b"", "application/x-sendvale-empty"),
+                ("fifty seven.bin", random(57), "application/octet-stream"),
+                ("big blob.svt", random(5 * 1024 * 1024), "application/x-sendvale-test")]
+
+    def send_full_message(self, host):
+        self.profile = self.make_profile(smtp_host=host)
+        mime_types = rs.write_mime_types(os.path.join(self.tmp.name, "mime.types"), {
+            "application/x-sendvale-test": "svt", "application/x-sendvale-empty": "svz",
+            "application/octet-stream": "bin"})
+        attachments = self.make_attachments()
+        to, cc, bcc = (rs.unique_address(n) for n in ("to", "cc", "bcc"))
+        subject = "%s %s" % (self.SUBJECT, rs.unique_token())
+        sender = self.FROM % rs.unique_address("author")
+        args = ["--", to, "-c" + cc, "-b" + bcc, "-s" + subject, "-f" + sender, "-P2",
+                "-o" + self.ORGANIZATION]
+        args += ["-i" + self.write(name, data) for name, data, _ in attachments]
+        code, err = self.send(args, self.TEXT, env={"SENDVALE_MIME_TYPES": mime_types})
+        self.assertEqual(code, 0, err)
+        for rcpt in (to, cc, bcc):
+            with self.subTest(receiver=rcpt.split("-")[0]):
+                mails = rs.mails_for(rcpt)
+                self.assertEqual(len(mails), 1)
+                self.check_copy(mails[0], to, cc, bcc, subject, sender, attachments)
+
+    def check_copy(self, mail, to, cc, bcc, subject, sender, attachments):
+        sent = rs.strip_delivery_headers(mail)
+        msg = email.message_from_bytes(sent)
+        self.assertEqual(rs.header_values(mail, "Return-Path")[0], "<%s>" % self.sender)
+        self.assertEqual(msg["Subject"], subject)
+        self.assertEqual(msg["From"], sender)
+        self.assertEqual(msg["To"], to)
+        self.assertEqual(msg["Cc"], cc)
+        self.assertEqual(msg["X-Priority"], "2")
+        self.assertEqual(msg["Organization"], self.ORGANIZATION)
+        self.assertTrue(msg["X-Mailer"].startswith(MAILER), msg["X-Mailer"])
+        self.assertIsNotNone(email.utils.parsedate_to_datetime(msg["Date"]))
+        self.assertIsNone(msg["Bcc"])
+        self.assertNotIn(bcc.encode(), sent)
+        self.assertEqual(msg.get_content_type(), "multipart/mixed")
+        body, *parts = msg.get_payload()
+        self.assert_text(body, self.TEXT)
+        self.assertEqual(len(parts), len(attachments))
+        for part, (name, data, content_type) in zip(parts, attachments):
+            with self.subTest(attachment=name):
+                self.assertEqual(part.get_filename(), name)
+                self.assertEqual(part.get_content_type(), content_type)
+                self.assertEqual(part.get_payload(decode=True), data)
+
+    def test_through_default_port(self):
+        self.send_full_message(rs.HOST)
+
+    def test_through_strict_port(self):
+        # Bare LF, envelopes without <> and pipelining are refused here.
+        self.send_full_message(STRICT)
+
+
+class TransparencyTest(RealServerCase):
+    """Lines that the data phase must protect, through a real server."""
+
+    def test_piped_text_arrives_exactly(self):
+        long_line = bytes(b".=xyz"[i % 5] if i % 7 else 0x2E for i in range(3000))
+        text = (b".\n..\n. x\r\n" + b"q" * 73 + b".starts a QP line after the soft break\n"
+                + b"r" * 126 + b".at a read-piece boundary\r\n" + b"crlf line\r\n"
+                + b"bare lf line\n" + long_line + b"\n.\r\n"
+                + "caf\u00e9 \u00fcber = \u20ac\n".encode("utf-8") + b"last line\n")
+        for host in (STRICT, LENIENT):
+            with self.subTest(host=host):
+                self.profile = self.make_profile(smtp_host=host)
+                rcpt = rs.unique_address("dots")
+                code, err = self.send(["--", rcpt, "-sDots"], text)
+                self.assertEqual(code, 0, err)
+                [mail] = rs.mails_for(rcpt)
+                msg = email.message_from_bytes(rs.strip_delivery_headers(mail))
+                self.assertEqual(msg["Subject"], "Dots")
+                self.assertEqual(msg.get_content_charset(), "utf-8")
+                self.assert_text(msg, text)
+
+    def test_named_and_bracketed_addresses_reach_the_envelope(self):
+        # The strict port refuses envelopes without <>, so a doubled or missing
+        # bracket shows as a refusal there.
+        for host in (STRICT, LENIENT):
+            for form in ("Real Name <%s>", "<%s>", "%s"):
+                with self.subTest(host=host, receiver=form):
+                    sender = rs.unique_address("named-from")
+                    self.profile = self.make_profile(smtp_host=host,
+                                                     return_address="Return Name <%s>" % sender)
+                    rcpt = rs.unique_address("named")
+                    code, err = self.send(["--", form % rcpt, "-sNamed"], b"hi\n")
+                    self.assertEqual(code, 0, err)
+                    [mail] = rs.mails_for(rcpt)
+                    self.assertEqual(rs.header_values(mail, "To"), [form % rcpt])
+                    self.assertEqual(rs.header_values(mail, "Return-Path")[0], "<%s>" % sender)
+
+
+class BatchOutcomeTest(RealServerCase):
+    """Exit statuses a batch job relies on, and that a refusal sends nothing."""
+
+    def test_refused_receiver_among_good_ones_delivers_nothing(self):
+        for refused in ("reject@example.test", "tempfail@example.test"):
+            for host in (LENIENT, STRICT):
+                with self.subTest(refused=refused, host=host):
+                    self.profile = self.make_profile(smtp_host=host)
+                    first, last = rs.unique_address("first"), rs.unique_address("last")
+                    code, err = self.send(["--", "-sRefused", "%s,%s,%s" % (first, refused, last)],
+                                          b"text\n")
+                    self.assertEqual(code, SERVER_ERROR, err)
+                    self.assert_nothing_delivered([first, last])
+
+    def test_connection_refused(self):
+        self.profile = self.make_profile(smtp_host="%s:%d" % (rs.HOST, rs.free_port()))
+        code, err = self.send(["--", rs.unique_address("nobody"), "-sNobody"], b"text\n")
+        self.assertEqual(code, FAILED_TO_CONNECT, err)
+        self.assertIn("Failed to connect to server '%s:" % rs.HOST, err)
+
+
 class NewsTest(RealServerCase):
-    def post(self, groups, text=b"news text\n"):
+    ORGANIZATION = "Sendvale News Org"
+
+    def post(self, groups, text=b"news text\n", extra=()):
         subject = "Real news " + rs.unique_token()
-        code, err = self.send(["--", "-u", "-s" + subject, groups], text)
+        code, err = self.send(["--", "-u", "-s" + subject, groups] + list(extra), text)
         return code, err, subject
 
+    def assert_posted_as_sent(self, stored, groups, subject, poster, text):
+        """The headers the options set and the body, in one stored article."""
+        article = email.message_from_bytes(stored)
+        self.assertEqual(article["Newsgroups"], groups)
+        self.assertEqual(article["Subject"], subject)
+        self.assertEqual(article["From"], poster)
+        self.assertEqual(article["Reply-To"], self.sender)
+        self.assertEqual(article["Organization"], self.ORGANIZATION)
+        self.assertTrue(article["X-Mailer"].startswith(MAILER), article["X-Mailer"])
+        self.assertIsNotNone(email.utils.parsedate_to_datetime(article["Date"]))
+        self.assertIsNone(article["To"])
+        self.assert_text(article, text)
+        return article
+
     def test_post_is_stored_intact(self):
-        text = b"first\n.one dot\n..two dots\n.\n" + b"b" * 126 + b".not doubled\nlast\n"
-        code, err, subject = self.post(rs.NEWS_GROUP, text)
+        text = (b"first\n.one dot\n..two dots\n.\n" + b"b" * 126 + b".not doubled\n"
+                + b"c" * 73 + b".after a soft break\nlast\n")
+        poster = "News Poster <%s>" % rs.unique_address("poster")
+        code, err, subject = self.post(rs.NEWS_GROUP, text,
+                                       ["-f" + poster, "-o" + self.ORGANIZATION])
         self.assertEqual(code, 0, err)
         [mid] = rs.message_ids_with_subject(subject)
-        article = email.message_from_bytes(rs.read_article(mid))
-        self.assertEqual(article["Newsgroups"], rs.NEWS_GROUP)
-        self.assertIn(self.sender, article["From"])
-        self.assert_text(article, text)
+        for source, stored in (("ARTICLE", rs.read_article(mid)), ("spool", rs.spool_article(mid))):
+            with self.subTest(read_from=source):
+                self.assertTrue(stored, "article %s not found" % mid)
+                self.assert_posted_as_sent(stored, rs.NEWS_GROUP, subject, poster, text)
 
     def test_crosspost_reaches_both_groups(self):
-        code, err, subject = self.post("%s,%s" % (rs.NEWS_GROUP, rs.NEWS_GROUP2))
+        groups = "%s,%s" % (rs.NEWS_GROUP, rs.NEWS_GROUP2)
+        text = b"cross\n.\nposted\n"
+        poster = "Cross Poster <%s>" % rs.unique_address("poster")
+        code, err, subject = self.post(groups, text, ["-f" + poster, "-o" + self.ORGANIZATION])
         self.assertEqual(code, 0, err)
         first = rs.message_ids_with_subject(subject, rs.NEWS_GROUP)
         self.assertEqual(len(first), 1)
         self.assertEqual(rs.message_ids_with_subject(subject, rs.NEWS_GROUP2), first)
+        article = self.assert_posted_as_sent(rs.read_article(first[0]), groups, subject, poster,
+                                             text)
+        xref_groups = [entry.split(":")[0] for entry in article["Xref"].split()[1:]]
+        self.assertEqual(sorted(xref_groups), [rs.NEWS_GROUP, rs.NEWS_GROUP2])
+
+    def test_default_port(self):
+        # No port in the server name: the news port applies.
+        self.profile = self.make_profile(nntp_host=rs.HOST)
+        code, err, subject = self.post(rs.NEWS_GROUP)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(len(rs.message_ids_with_subject(subject)), 1)
 
     def test_login(self):
         host = "%s:%d" % (rs.HOST, rs.NNTP_PORT_AUTH)
@@ -160,5 +351,36 @@ class NewsTest(RealServerCase):
                 self.assertEqual(code, SERVER_ERROR, err)
 
 
+class CountingResult(unittest.TextTestResult):
+    """Remembers which test cases ran, for the closing count."""
+
+    def startTest(self, test):
+        super().startTest(test)
+        self.ran = getattr(self, "ran", set()) | {test.id()}
+
+
+def main():
+    """Runs the suite (or the named tests) and ends with "N passed, M failed",
+    one count per test case: a case with a failing subtest, or one that never
+    ran because its set-up failed, counts as failed. Skipped cases are added
+    as ", K skipped"."""
+    loader = unittest.defaultTestLoader
+    module = sys.modules[__name__]
+    suite = (loader.loadTestsFromNames(sys.argv[1:], module) if len(sys.argv) > 1
+             else loader.loadTestsFromModule(module))
+    total = suite.countTestCases()
+    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout,
+                                     resultclass=CountingResult).run(suite)
+    failed = {getattr(t, "test_case", t).id() for t, _ in result.failures + result.errors}
+    skipped = {t.id() for t, _ in result.skipped}
+    module_skipped = not getattr(result, "ran", None) and not failed and bool(skipped)
+    skipped_count = total if module_skipped else len(skipped - failed)
+    passed = len(getattr(result, "ran", set()) - failed - skipped)
+    failed_count = total - passed - skipped_count
+    print("%d passed, %d failed%s" % (passed, failed_count,
+                                      ", %d skipped" % skipped_count if skipped_count else ""))
+    return 1 if failed_count else 0
+
+
 if __name__ == "__main__":
-    unittest.main()
+    sys.exit(main())

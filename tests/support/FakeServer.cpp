@@ -296,7 +296,7 @@ void CScriptServer::Serve(CConnection& connection)
 bool CScriptServer::RunStep(CConnection& connection, const CStep& step, std::size_t number)
 {
     const std::string where = "step " + std::to_string(number) + ": ";
-    std::string raw;
+    std::string payload;
     switch (step.m_Kind) {
     case StepKind::SEND:
         return connection.Send(step.m_Text + "\r\n");
@@ -311,7 +311,7 @@ bool CScriptServer::RunStep(CConnection& connection, const CStep& step, std::siz
         connection.Drain();
         return false;
     case StepKind::DATA:
-        if (!connection.ReadPayload(raw)) {
+        if (!connection.ReadPayload(payload)) {
             AddProblem(where + "payload not ended by the line \".\"");
             return false;
         }
@@ -320,6 +320,12 @@ bool CScriptServer::RunStep(CConnection& connection, const CStep& step, std::siz
     case StepKind::EXPECT_PREFIX:
         break;
     }
+    return ExpectLine(connection, step, where);
+}
+
+bool CScriptServer::ExpectLine(CConnection& connection, const CStep& step, const std::string& where)
+{
+    std::string raw;
     if (!connection.ReadRawLine(raw)) {
         AddProblem(where + "expected '" + step.m_Text + "', client sent no complete line");
         return false;

@@ -15,7 +15,8 @@
 //   expect-prefix TEXT  as expect, but the line need only begin with TEXT
 //   data                read the DATA/POST payload up to the line "." before
 //                       going on; a client that waits for a reply before
-//                       sending the end-of-data line is caught by this
+//                       sending the end-of-data line is caught by this;
+//                       a client that closes inside it is noted as a problem
 //   pause MS            wait MS milliseconds before the next step
 //   close               close the connection at once
 //   hang                never answer: record until the client closes
@@ -28,7 +29,8 @@
 // QUIT 221. NNTP: greeting 200; AUTHINFO USER 381, AUTHINFO PASS 281; GROUP
 // 211; MODE READER 200; POST 340, then 240 after the payload; QUIT 205.
 // Anything else gets 500. A refusal replaces the reply to every command line
-// that begins with its prefix (compared without regard to case); the prefixes
+// that begins with its prefix (compared without regard to case; the reply
+// defaults to "550 refused"); the prefixes
 // "greeting" and "message" stand for the greeting and the reply after the
 // payload. Each accepted message is stored as DIR/message-N.eml (dot-stuffing
 // removed, N counting from 1) with the session's command lines up to the
@@ -44,8 +46,14 @@
 //   --sessions N      serve N connections, then exit (script default 1; sink
 //                     default: until no client arrives within the idle time)
 //   --idle SECONDS    idle time-out for every wait (default 10)
-// Exit status: 0 success; 1 a script expectation failed or a session the
-// script wanted never came; 2 bad usage or unreadable script; 3 cannot listen.
+// It prints the port on standard output as well. Exit status: 0 success; 1 a
+// script expectation failed, a message could not be stored, or fewer clients
+// came than --sessions asked for; 2 bad usage or unreadable script; 3 cannot
+// listen.
+//
+// Example (a shell test):
+//   fakeserver --sink smtp --store out --sessions 1 --port-file port &
+//   (wait for the file "port") sendvale -x127.0.0.1:$(cat port) ... ; wait
 #pragma once
 
 #include <functional>
@@ -129,6 +137,7 @@ public:
 private:
     void Serve(CConnection& connection) override;
     bool RunStep(CConnection& connection, const CStep& step, std::size_t number);
+    bool ExpectLine(CConnection& connection, const CStep& step, const std::string& where);
     std::vector<CStep> m_Steps;
 };
 

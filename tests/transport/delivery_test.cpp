@@ -126,6 +126,24 @@ TEST_F(Delivery, DotsAfterSoftLineBreaksAreDoubled)
     }
 }
 
+// A server that stops reading: the send waits for room only so long.
+TEST_F(Delivery, StalledSendTimesOut)
+{
+    g_TimeoutSeconds = 1;
+    g_Verbose = 1;
+    std::string body;
+    while (body.size() < (8u << 20))
+        body += std::string(99, 'x') + "\n";
+    CSMTPEmail mail;
+    Prepare(mail);
+    SetBody(mail, body.c_str());
+    const CRun run = Run(mail, std::string(SMTP_UNTIL_DATA) + "\npause 5000");
+    EXPECT_EQ(run.m_Code, 7);
+    EXPECT_EQ(run.m_Err, "Timed out after 1 seconds sending to the server.\n");
+    EXPECT_EQ(run.m_Sent.rfind(run.m_Expected, 0), 0u);
+    EXPECT_LT(run.m_Sent.size(), run.m_Expected.size() + body.size());  // cut short, no end of data
+}
+
 // ------------------------------------------------------------------ failure sweep
 
 // The socket calls of one SMTP dialogue in order: a text is one send, an

@@ -127,8 +127,11 @@ void CheckFiles()
     CHECK(Platform::IsDirectory("."));
     CHECK(Platform::PathExists("."));
     CHECK(!Platform::PathExists("no-such-dir\\file"));
-    // Creation inside a missing folder fails cleanly.
+    // Creation inside a missing folder, or under a name no file can have,
+    // fails cleanly; such a name does not count as taken.
     CHECK(Platform::CreateExclusive("no-such-dir\\file") == nullptr);
+    CHECK(!Platform::PathExists("bad<name>"));
+    CHECK(Platform::CreateExclusive("bad<name>") == nullptr);
 }
 
 void CheckProfile()

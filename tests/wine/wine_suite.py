@@ -94,27 +94,27 @@ class Suite:
         return self.wine_run(self.sendvale, args, stdin)
 
     def start_prefix(self):
-        # A persistent wineserver keeps the prefix's services running between
-        # runs; otherwise every run pays for starting them again.
         self.wine_run("wineboot", ["--init"])
+        # A persistent wineserver keeps the prefix's services running between
+        # runs; otherwise every run pays for starting them again. It outlives
+        # this call, so it must not hold any pipe of ours.
         if self.wineserver:
-            # The server outlives this call: it must not hold our pipes.
             subprocess.run([self.wineserver, "-p"], env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
     def start_server(self, args, name):
+        """Starts a fake server and returns its port."""
         port_file = os.path.join(self.temp, name + ".port")
-        record = os.path.join(self.temp, name + ".record")
-        process = subprocess.Popen([self.fakeserver] + args + ["--port-file", port_file,
-                                                               "--record", record],
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        with open(os.path.join(self.temp, name + ".log"), "wb") as log:
+            process = subprocess.Popen([self.fakeserver] + args + ["--port-file", port_file],
+                                       stdout=log, stderr=subprocess.STDOUT)
         self.servers.append(process)
         for _ in range(200):
             if os.path.exists(port_file):
                 with open(port_file) as f:
                     text = f.read()
                 if text.endswith("\n"):
-                    return process, int(text), record
+                    return int(text)
             if process.poll() is not None:
                 break
             time.sleep(0.05)
@@ -126,9 +126,9 @@ class Suite:
         os.makedirs(self.smtp_store)
         os.makedirs(self.nntp_store)
         # Idle long enough to outlive the slowest Wine start between sessions.
-        _, self.smtp, _ = self.start_server(["--sink", "smtp", "--store", self.smtp_store,
+        self.smtp = self.start_server(["--sink", "smtp", "--store", self.smtp_store,
                                              "--idle", "300"], "smtp")
-        _, self.nntp, _ = self.start_server(["--sink", "nntp", "--store", self.nntp_store,
+        self.nntp = self.start_server(["--sink", "nntp", "--store", self.nntp_store,
                                              "--idle", "300"], "nntp")
 
     def stop(self):
@@ -140,7 +140,9 @@ class Suite:
                 except subprocess.TimeoutExpired:
                     process.kill()
         if self.wineserver:
-            subprocess.run([self.wineserver, "-k"], env=self.env, capture_output=True, timeout=60)
+            for flag in ("-k", "-w"):  # stop, then wait until it has gone
+                subprocess.run([self.wineserver, flag], env=self.env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         shutil.rmtree(self.temp, ignore_errors=True)
 
     # --- helpers ---------------------------------------------------------
@@ -185,7 +187,7 @@ class Suite:
 
     def assert_spool_empty(self):
         left = os.listdir(self.spool)
-        assert not left, "spool files left behind: %r" % left
+        expect(not left, "spool files left behind: %r" % left)
 
 
 def expect(condition, what):
@@ -280,6 +282,22 @@ def case_multipart_attachments(s):
     s.assert_spool_empty()
 
 
+def case_interactive(s):
+    """Typed answers end in CR LF; none of it may reach the headers."""
+    before = s.count(s.smtp_store)
+    typed = b"rcpt@example.com\r\n\r\n\r\n\r\nTyped subject\r\ntyped body\r\n"
+    rc, _, err = s.sendvale_run([], typed)
+    expect(rc == 0, "exit status %d: %r" % (rc, err))
+    expect_in(b"Going interactive - no receivers are specified.", err, "greeting")
+    expect_in(b"Enter message text. End with ^Z", err, "prompt names Ctrl-Z")
+    raw, envelope = s.stored(s.smtp_store, before + 1)
+    expect_in(b"RCPT TO:<rcpt@example.com>\r\n", envelope, "envelope receiver")
+    expect_in(b"To: rcpt@example.com\r\n", raw, "To header")
+    expect_in(b"Subject: Typed subject\r\n", raw, "Subject header")
+    message = email.message_from_bytes(raw, policy=email.policy.compat32)
+    expect(text_body(message).rstrip(b"\n") == b"typed body", "text %r" % text_body(message))
+
+
 def case_oem_to_ansi(s):
     """-a converts the text from the OEM to the ANSI code page."""
     before = s.count(s.smtp_store)
@@ -310,7 +328,7 @@ def case_news_post(s):
 
 def case_refused_connection(s):
     """A closed port fails with 6 and the Winsock error number."""
-    _, port, _ = s.start_server(["--script", os.devnull, "--idle", "1"], "closed")
+    port = s.start_server(["--script", os.devnull, "--idle", "1"], "closed")
     s.servers[-1].wait(timeout=30)  # gone: nothing listens on the port any more
     rc, _, err = s.sendvale_run(["-v", "-x127.0.0.1:%d" % port, "rcpt@example.com"])
     expect(rc == 6, "exit status %d, want 6: %r" % (rc, err))
@@ -325,8 +343,9 @@ def case_reply_timeout(s):
     script = os.path.join(s.temp, "hang.script")
     with open(script, "w") as f:
         f.write("send 220 hello\nhang\n")
-    _, port, _ = s.start_server(["--script", script, "--idle", "60"], "hang")
+    port = s.start_server(["--script", script, "--idle", "60"], "hang")
     ini = s.win_ini()
+    expect(b"[Setup]\r\n" in ini, "no [Setup] section in win.ini: %r" % ini)
     with open(os.path.join(s.prefix, "drive_c", "windows", "win.ini"), "wb") as f:
         f.write(ini.replace(b"[Setup]\r\n", b"[Setup]\r\nTimeout=1\r\n", 1))
     try:
@@ -364,7 +383,7 @@ def case_reportsubject(s):
 
 
 CASES = [case_platform_services, case_not_initialized, case_init_writes_profile,
-         case_multipart_attachments, case_oem_to_ansi, case_news_post,
+         case_multipart_attachments, case_interactive, case_oem_to_ansi, case_news_post,
          case_refused_connection, case_reply_timeout, case_reportsubject]
 
 
@@ -391,7 +410,12 @@ def build_platform_check(win_build):
 def main():
     if len(sys.argv) != 3:
         sys.exit("usage: wine_suite.py NATIVE_BUILD WIN_BUILD")
-    build_platform_check(os.path.abspath(sys.argv[2]))
+    try:
+        build_platform_check(os.path.abspath(sys.argv[2]))
+    except (OSError, subprocess.CalledProcessError) as error:
+        print("FAILED building the platform checks: %s" % error)
+        print("0 passed, 1 failed")
+        return 1
     suite = Suite(sys.argv[1], sys.argv[2])
     passed = failed = 0
     try:

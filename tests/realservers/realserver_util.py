@@ -197,23 +197,43 @@ def _maildir_files():
     return glob.glob(os.path.join(MAILDIR, "new", "*")) + glob.glob(os.path.join(MAILDIR, "cur", "*"))
 
 
+def _read_all(paths):
+    mails = []
+    for path in paths:
+        with open(path, "rb") as f:
+            mails.append(f.read())
+    return mails
+
+
+def _copies_by_recipient(wanted):
+    found = {address: [] for address in wanted}
+    for path in _maildir_files():
+        recipient = _recipient(path)
+        if recipient in found:
+            found[recipient].append(path)
+    for paths in found.values():
+        paths.sort(key=lambda p: (os.stat(p).st_mtime, p))
+    return found
+
+
+def mails_for_each(addresses, count=1, timeout=WAIT_SECONDS):
+    """{address: stored copies} for several recipients, polled together until
+    each has `count` copies or the time is up (one bound for all of them)."""
+    wanted = {a: a.strip("<>").lower() for a in addresses}
+    deadline = time.monotonic() + timeout
+    while True:
+        found = _copies_by_recipient(set(wanted.values()))
+        if all(len(p) >= count for p in found.values()) or time.monotonic() >= deadline:
+            break
+        time.sleep(0.05)
+    return {a: _read_all(found[w]) for a, w in wanted.items()}
+
+
 def mails_for(address, count=1, timeout=WAIT_SECONDS):
     """The stored copies for one recipient (RCPT TO as given, any case), oldest
     first. Polls until `count` are there or the time is up, then returns what
     there is: the caller asserts the number."""
-    deadline = time.monotonic() + timeout
-    wanted = address.strip("<>").lower()
-    while True:
-        found = sorted((p for p in _maildir_files() if _recipient(p) == wanted),
-                       key=lambda p: (os.stat(p).st_mtime, p))
-        if len(found) >= count or time.monotonic() >= deadline:
-            break
-        time.sleep(0.05)
-    mails = []
-    for path in found:
-        with open(path, "rb") as f:
-            mails.append(f.read())
-    return mails
+    return mails_for_each([address], count, timeout)[address]
 
 
 def _queued_recipients():

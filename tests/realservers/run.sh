@@ -14,7 +14,11 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-log() { printf '[realservers] %s\n' "$*"; }
+# Everything for the reader goes to fd 3, the run's own output: a signal trap
+# may run while a stage's output is redirected to a file.
+exec 3>&1
+log() { printf '[realservers] %s\n' "$*" >&3; }
+show() { cat "$@" >&3; }
 
 if [ $# -ne 1 ]; then echo "usage: $0 BUILD_DIR" >&2; exit 2; fi
 if [ "$(id -u)" != 0 ]; then echo "$0: must run as root" >&2; exit 2; fi
@@ -39,7 +43,7 @@ count_report() {  # name exit-status output-file: adds the stage's "N passed, M 
 
 summary() {
   log "took $(( $(date +%s) - started ))s"
-  echo "$passed passed, $failed failed"
+  echo "$passed passed, $failed failed" >&3
 }
 
 started=$(date +%s)
@@ -47,15 +51,28 @@ work=$(mktemp -d /tmp/sendvale-realservers.XXXXXX) || exit 2
 touched=0  # set once a start script has run: only then is there anything to stop
 stop_servers() {
   [ "$touched" = 1 ] || { rm -rf "$work"; return; }
-  touched=0
   local purge=()
   if [ "$failed" = 0 ] && [ "${SENDVALE_KEEP_MAIL:-0}" != 1 ]; then purge=(--purge-mail)
   else log "delivered test mail kept in /var/mail/sink"; fi
+  local inn postfix
   timeout 300 bash "$here/stop-inn.sh" </dev/null >"$work/stop.log" 2>&1
-  count "INN stops" $?
+  inn=$?
   timeout 300 bash "$here/stop-postfix.sh" "${purge[@]}" </dev/null >>"$work/stop.log" 2>&1
-  count "Postfix stops" $?
+  postfix=$?
+  count "INN stops" "$inn"
+  count "Postfix stops" "$postfix"
+  if [ "$inn" != 0 ] || [ "$postfix" != 0 ]; then show "$work/stop.log"; fi
+  touched=0  # only now: a signal during the stops runs them again (they are idempotent)
   rm -rf "$work"
+}
+child=  # the running stage (a timeout process), so that a signal can end it
+bounded() {  # seconds command...: runs in the background so that the signal traps run at once
+  timeout "$@" &
+  child=$!
+  wait "$child"
+  local status=$?
+  child=
+  return "$status"
 }
 finish() {  # exit-status: stop the servers, then the summary as the last line
   stop_servers
@@ -63,8 +80,15 @@ finish() {  # exit-status: stop the servers, then the summary as the last line
   exit "$1"
 }
 trap stop_servers EXIT
-trap 'log "interrupted"; failed=$((failed + 1)); finish 130' INT
-trap 'log "terminated"; failed=$((failed + 1)); finish 143' TERM HUP
+interrupted() {  # exit-status
+  trap '' INT TERM HUP
+  log "interrupted"
+  if [ -n "$child" ]; then kill -TERM "$child" 2>/dev/null; wait "$child"; fi
+  failed=$((failed + 1))
+  finish "$1"
+}
+trap 'interrupted 130' INT
+trap 'interrupted 143' TERM HUP
 
 build=$(cd "$1" 2>/dev/null && pwd) || build=$1
 if [ ! -x "$build/sendvale" ]; then
@@ -74,30 +98,30 @@ fi
 
 start_server() {  # name script
   touched=1
-  timeout 1800 bash "$here/$2" </dev/null >"$work/$2.env" 2>"$work/$2.log"
+  bounded 1800 bash "$here/$2" </dev/null >"$work/$2.env" 2>"$work/$2.log"
   local status=$?
   count "$1 starts" "$status"
-  if [ "$status" != 0 ]; then tail -n 30 "$work/$2.log"; fi
+  if [ "$status" != 0 ]; then tail -n 30 "$work/$2.log" >&3; fi
 }
 start_server Postfix start-postfix.sh
 start_server INN start-inn.sh
 
-run_stage() {  # name show(always|failed) command...: a stage that prints its own "N passed, M failed"
-  local name=$1 show=$2 status; shift 2
+run_stage() {  # name when(always|failed) command...: a stage that prints its own "N passed, M failed"
+  local name=$1 when=$2 status; shift 2
   "$@" </dev/null >"$work/stage.out" 2>&1
   status=$?
-  if [ "$status" != 0 ] || [ "$show" = always ]; then cat "$work/stage.out"; fi
+  if [ "$status" != 0 ] || [ "$when" = always ]; then show "$work/stage.out"; fi
   count_report "$name" "$status" "$work/stage.out"
 }
-run_stage "smoke check" failed timeout 300 python3 "$here/check_servers.py"
+run_stage "smoke check" failed bounded 300 python3 "$here/check_servers.py"
 
-timeout 300 env SENDVALE_REALSERVERS=require python3 "$here/realserver_util.py" \
+bounded 300 env SENDVALE_REALSERVERS=require python3 "$here/realserver_util.py" \
   </dev/null >"$work/helpers.out" 2>&1
 status=$?
-if [ "$status" != 0 ]; then cat "$work/helpers.out"; fi
+if [ "$status" != 0 ]; then show "$work/helpers.out"; fi
 count "helper self-check" "$status"
 
-run_stage "sendvale suite" always timeout 1800 \
+run_stage "sendvale suite" always bounded 1800 \
   env SENDVALE_BUILD_DIR="$build" SENDVALE_REALSERVERS=require \
   python3 "$here/test_sendvale_realservers.py"
 

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "platform/ContentTypes.h"
+#include "platform/Text.h"
 #include "quillant/MessagePart.h"
 
 namespace {
@@ -10,26 +11,10 @@ constexpr std::size_t KEY_TEXT_SIZE = 64;
 constexpr std::size_t VALUE_SIZE = 64;
 constexpr std::size_t REGISTRY_PATH_LIMIT = 260;
 
-bool SameText(const char* a, const char* b)
-{
-    for (;; ++a, ++b) {
-        unsigned char ca = static_cast<unsigned char>(*a);
-        unsigned char cb = static_cast<unsigned char>(*b);
-        if (ca >= 'A' && ca <= 'Z')
-            ca = static_cast<unsigned char>(ca - 'A' + 'a');
-        if (cb >= 'A' && cb <= 'Z')
-            cb = static_cast<unsigned char>(cb - 'A' + 'a');
-        if (ca != cb)
-            return false;
-        if (ca == 0)
-            return true;
-    }
-}
-
 bool IsImageExtension(const char* ext)
 {
     for (const char* const* entry = g_ImageExtensions; **entry; ++entry)
-        if (SameText(*entry, ext))
+        if (Platform::SameTextNoCase(*entry, ext))
             return true;
     return false;
 }

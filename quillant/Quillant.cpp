@@ -1,5 +1,7 @@
 #include "quillant/Quillant.h"
 
+#include "platform/Text.h"
+
 
 const char* const g_ErrorText[ERROR_CODE_COUNT] = {
     "Success",
@@ -25,26 +27,6 @@ const char* ErrorText(int code)
     return "Message could not be composed";
 }
 
-namespace {
-
-bool SameName(const char* a, const char* b)
-{
-    for (;; ++a, ++b) {
-        unsigned char ca = static_cast<unsigned char>(*a);
-        unsigned char cb = static_cast<unsigned char>(*b);
-        if (ca >= 'A' && ca <= 'Z')
-            ca = static_cast<unsigned char>(ca - 'A' + 'a');
-        if (cb >= 'A' && cb <= 'Z')
-            cb = static_cast<unsigned char>(cb - 'A' + 'a');
-        if (ca != cb)
-            return false;
-        if (ca == 0)
-            return true;
-    }
-}
-
-}  // namespace
-
 // The chain is released iteratively: a long list must not exhaust the stack.
 CHeaderField::~CHeaderField()
 {
@@ -66,7 +48,7 @@ void CHeaderField::AppendValue(const char* text)
 CHeaderField* FindHeader(const char* name, CHeaderField* first)
 {
     for (CHeaderField* f = first; f; f = f->m_Next.get())
-        if (SameName(f->m_Name, name))
+        if (Platform::SameTextNoCase(f->m_Name, name))
             return f;
     return nullptr;
 }

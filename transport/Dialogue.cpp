@@ -64,7 +64,7 @@ void CSMTPEmail::Connect(CServerLink& link)
         Raise(ERR_CONNECT);
     }
     Platform::SocketAddress address;
-    const bool resolved = Platform::ResolveAddress(host.c_str(), port, address);
+    const bool resolved = ResolveHost(host, port, address);
     const int resolveError = Platform::LastSocketError();
     link.m_Socket.Reset(Platform::OpenStreamSocket(address));
     if (!link.m_Socket.IsOpen())

@@ -43,3 +43,8 @@ bool ParseServerName(const char* text, int defaultPort, std::string& host, int& 
     host = name.substr(0, colon);
     return ParsePort(name.substr(colon + 1), port);
 }
+
+bool ResolveHost(const std::string& host, int port, Platform::SocketAddress& out)
+{
+    return Platform::ResolveAddress(host.c_str(), port, out);
+}

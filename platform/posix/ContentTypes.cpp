@@ -1,5 +1,7 @@
 #include "platform/ContentTypes.h"
 
+#include "platform/Text.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -10,22 +12,6 @@ namespace Platform {
 namespace {
 
 const char BLANKS[] = " \t\r\n\v\f";
-
-bool SameText(const char* a, const char* b)
-{
-    for (;; ++a, ++b) {
-        unsigned char ca = static_cast<unsigned char>(*a);
-        unsigned char cb = static_cast<unsigned char>(*b);
-        if (ca >= 'A' && ca <= 'Z')
-            ca = static_cast<unsigned char>(ca - 'A' + 'a');
-        if (cb >= 'A' && cb <= 'Z')
-            cb = static_cast<unsigned char>(cb - 'A' + 'a');
-        if (ca != cb)
-            return false;
-        if (ca == 0)
-            return true;
-    }
-}
 
 std::vector<std::string> DatabaseFiles()
 {
@@ -64,7 +50,7 @@ bool LineListsExtension(std::string& line, const char* ext, std::string& type)
         std::string word = line.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
         if (first)
             type = word;
-        else if (SameText(word.c_str(), ext))
+        else if (SameTextNoCase(word.c_str(), ext))
             return true;
         first = false;
         pos = end == std::string::npos ? end : line.find_first_not_of(BLANKS, end);
@@ -91,7 +77,7 @@ bool ReadRegistryValue(const char* keyPath, const char* valueName, char* out, st
     // Only ".ext" keys exist here; a deeper path names no key.
     if (keyPath[0] != '.' || keyPath[1] == '\0' || std::strpbrk(keyPath + 1, "\\/"))
         return false;
-    if (!SameText(valueName, "Content Type"))
+    if (!SameTextNoCase(valueName, "Content Type"))
         return false;
     std::string type;
     if (!FindType(keyPath + 1, type) || type.size() >= size)

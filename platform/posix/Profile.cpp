@@ -1,5 +1,8 @@
 #include "platform/Profile.h"
 
+#include "platform/Text.h"
+#include "platform/common/ProfileValue.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -28,22 +31,6 @@ std::string_view Trim(std::string_view text)
     while (!text.empty() && (IsBlank(text.back()) || IsLineEnd(text.back())))
         text.remove_suffix(1);
     return text;
-}
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char ca = a[i], cb = b[i];
-        if (ca >= 'A' && ca <= 'Z')
-            ca = static_cast<char>(ca - 'A' + 'a');
-        if (cb >= 'A' && cb <= 'Z')
-            cb = static_cast<char>(cb - 'A' + 'a');
-        if (ca != cb)
-            return false;
-    }
-    return true;
 }
 
 // "[Name]" gives Name; anything else is no section head.
@@ -133,7 +120,7 @@ void Locate(const Lines& lines, std::string_view section, std::string_view key,
         if (SectionHead(lines[i], name)) {
             if (inside)
                 return;
-            inside = SameName(name, section);
+            inside = SameTextNoCase(name, section);
             if (inside)
                 sectionEnd = i + 1;
             continue;
@@ -142,22 +129,11 @@ void Locate(const Lines& lines, std::string_view section, std::string_view key,
             continue;
         if (!Trim(lines[i]).empty())
             sectionEnd = i + 1;  // new keys go after the section's last non-blank line
-        if (KeyLine(lines[i], k, v) && SameName(k, key)) {
+        if (KeyLine(lines[i], k, v) && SameTextNoCase(k, key)) {
             keyLine = i;
             return;
         }
     }
-}
-
-std::string CleanValue(const char* value)
-{
-    std::string clean = value ? value : "";
-    while (!clean.empty() && IsLineEnd(clean.back()))
-        clean.pop_back();
-    for (char& c : clean)
-        if (IsLineEnd(c))
-            c = ' ';
-    return std::string(Trim(clean));
 }
 
 std::string LineEndOf(const std::string& line)
@@ -177,7 +153,7 @@ void PutKey(Lines& lines, const char* section, const char* key, const char* valu
 {
     std::size_t keyLine, sectionEnd;
     Locate(lines, section, key, keyLine, sectionEnd);
-    const std::string clean = CleanValue(value);
+    const std::string clean(Trim(OneLineValue(value)));
     if (keyLine != std::string::npos) {
         std::string& line = lines[keyLine];
         const std::string_view body = Trim(line);

@@ -1,5 +1,7 @@
 #include "platform/Sockets.h"
 
+#include "platform/common/SocketState.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
@@ -15,31 +17,9 @@
 namespace Platform {
 namespace {
 
-thread_local int t_LastError = 0;
-thread_local bool t_TimedOut = false;
-thread_local int t_FaultAt = 0;
-thread_local int t_CallCount = 0;
-
 static_assert(sizeof(sockaddr_storage) <= sizeof(SocketAddress::m_Storage), "address storage too small");
 
 int Fd(SocketHandle s) { return static_cast<int>(s); }
-
-void SetError(int error, bool timedOut = false)
-{
-    t_LastError = error;
-    t_TimedOut = timedOut;
-}
-
-// The seam's injected failure looks like a connection reset by the peer.
-bool InjectedFault()
-{
-    ++t_CallCount;
-    if (t_FaultAt > 0 && t_CallCount == t_FaultAt) {
-        SetError(ECONNRESET);
-        return true;
-    }
-    return false;
-}
 
 // Waits until the socket is ready for events; false with the error set on
 // time-out or failure. Interrupted waits resume with the time left.
@@ -51,11 +31,11 @@ bool WaitFor(SocketHandle s, short events, int timeoutMs)
         if (n > 0)
             return true;
         if (n == 0) {
-            SetError(ETIMEDOUT, true);
+            SetSocketError(ETIMEDOUT, true);
             return false;
         }
         if (errno != EINTR) {
-            SetError(errno);
+            SetSocketError(errno);
             return false;
         }
     }
@@ -102,7 +82,7 @@ bool ResolveAddress(const char* host, int port, SocketAddress& out)
 {
     out = SocketAddress{};
     if (!host || !*host) {
-        SetError(EADDRNOTAVAIL);
+        SetSocketError(EADDRNOTAVAIL);
         return false;
     }
     addrinfo hints{};
@@ -117,7 +97,7 @@ bool ResolveAddress(const char* host, int port, SocketAddress& out)
     if (ok)
         StoreAddress(chosen->ai_addr, chosen->ai_addrlen, port, out);
     else
-        SetError(EADDRNOTAVAIL);
+        SetSocketError(EADDRNOTAVAIL);
     if (list)
         freeaddrinfo(list);
     return ok;
@@ -129,7 +109,7 @@ SocketHandle OpenStreamSocket(const SocketAddress& forAddress)
     const int family = forAddress.m_Length ? sa->sa_family : AF_INET;
     const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        SetError(errno);
+        SetSocketError(errno);
         return INVALID_SOCKET_HANDLE;
     }
     // A command line goes out in small pieces; without this each one after
@@ -147,14 +127,14 @@ bool ConnectSocket(SocketHandle s, const SocketAddress& to, int timeoutMs)
     const auto* sa = reinterpret_cast<const sockaddr*>(to.m_Storage);
     bool ok = connect(Fd(s), sa, to.m_Length) == 0;
     if (!ok && errno != EINPROGRESS) {
-        SetError(errno);
+        SetSocketError(errno);
     } else if (!ok && WaitFor(s, POLLOUT, timeoutMs)) {
         int error = 0;
         socklen_t length = sizeof error;
         getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &length);
         ok = error == 0;
         if (!ok)
-            SetError(error);
+            SetSocketError(error);
     }
     fcntl(Fd(s), F_SETFL, flags);
     return ok;
@@ -162,7 +142,7 @@ bool ConnectSocket(SocketHandle s, const SocketAddress& to, int timeoutMs)
 
 long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
 {
-    if (InjectedFault())
+    if (InjectedSocketFault(ECONNRESET))
         return -1;
     if (!WaitFor(s, POLLOUT, timeoutMs))
         return -1;
@@ -172,14 +152,14 @@ long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
             return static_cast<long>(n);
         if (n < 0 && errno == EINTR)
             continue;
-        SetError(n == 0 ? EPIPE : errno, n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+        SetSocketError(n == 0 ? EPIPE : errno, n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
         return -1;
     }
 }
 
 long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs)
 {
-    if (InjectedFault())
+    if (InjectedSocketFault(ECONNRESET))
         return -1;
     if (!WaitFor(s, POLLIN, timeoutMs))
         return -1;
@@ -189,7 +169,7 @@ long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs)
             return static_cast<long>(n);
         if (errno == EINTR)
             continue;
-        SetError(errno, errno == EAGAIN || errno == EWOULDBLOCK);
+        SetSocketError(errno, errno == EAGAIN || errno == EWOULDBLOCK);
         return -1;
     }
 }
@@ -200,13 +180,10 @@ void CloseSocket(SocketHandle s)
         close(Fd(s));
 }
 
-int LastSocketError() { return t_LastError; }
-bool LastSocketTimedOut() { return t_TimedOut; }
-
 bool LocalHostName(char* buffer, std::size_t size)
 {
     if (size == 0 || gethostname(buffer, size) != 0) {
-        SetError(errno);
+        SetSocketError(errno);
         return false;
     }
     buffer[size - 1] = '\0';
@@ -217,7 +194,7 @@ SocketHandle ListenLoopback(int port, int& boundPort)
 {
     CSocket listener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!listener.IsOpen()) {
-        SetError(errno);
+        SetSocketError(errno);
         return INVALID_SOCKET_HANDLE;
     }
     const int one = 1;
@@ -230,7 +207,7 @@ SocketHandle ListenLoopback(int port, int& boundPort)
     if (bind(Fd(listener.Get()), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0
         || listen(Fd(listener.Get()), 8) != 0
         || getsockname(Fd(listener.Get()), reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
-        SetError(errno);
+        SetSocketError(errno);
         return INVALID_SOCKET_HANDLE;
     }
     boundPort = ntohs(sa.sin_port);
@@ -243,39 +220,10 @@ SocketHandle AcceptConnection(SocketHandle listener, int timeoutMs)
         return INVALID_SOCKET_HANDLE;
     const int fd = accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
-        SetError(errno);
+        SetSocketError(errno);
         return INVALID_SOCKET_HANDLE;
     }
     return fd;
 }
-
-CSocket& CSocket::operator=(CSocket&& other) noexcept
-{
-    if (this != &other)
-        Reset(other.Release());
-    return *this;
-}
-
-SocketHandle CSocket::Release()
-{
-    const SocketHandle s = m_Handle;
-    m_Handle = INVALID_SOCKET_HANDLE;
-    return s;
-}
-
-void CSocket::Reset(SocketHandle s)
-{
-    if (m_Handle != INVALID_SOCKET_HANDLE)
-        CloseSocket(m_Handle);
-    m_Handle = s;
-}
-
-void SetSocketFault(int nth)
-{
-    t_FaultAt = nth;
-    t_CallCount = 0;
-}
-
-int SocketCallCount() { return t_CallCount; }
 
 }  // namespace Platform

@@ -1,28 +1,11 @@
-#include "platform/Clock.h"
+#include "platform/common/ClockSource.h"
 
-#include <ctime>
 #include <windows.h>
 
 namespace Platform {
-namespace {
-const ClockOverride* g_Override = nullptr;
-}
 
-void SetClockOverride(const ClockOverride* values) { g_Override = values; }
+std::uint32_t SystemProcessId() { return static_cast<std::uint32_t>(GetCurrentProcessId()); }
 
-std::int64_t CurrentTime()
-{
-    return g_Override ? g_Override->time : static_cast<std::int64_t>(std::time(nullptr));
-}
-
-std::uint32_t CurrentProcessId()
-{
-    return g_Override ? g_Override->processId : static_cast<std::uint32_t>(GetCurrentProcessId());
-}
-
-std::uint32_t TickCount()
-{
-    return g_Override ? g_Override->tickCount : static_cast<std::uint32_t>(GetTickCount());
-}
+std::uint32_t SystemTickCount() { return static_cast<std::uint32_t>(GetTickCount()); }
 
 }  // namespace Platform

@@ -1,62 +1,20 @@
 #include "platform/Console.h"
 
+#include "platform/common/ConsoleRules.h"
+
 namespace Platform {
 
 const char* const END_OF_INPUT_KEY = "^Z";
 
 namespace {
-
 const int CTRL_Z = 0x1a;
-
-// One character of console text. The C library's text mode already turns CR
-// LF into LF and stops at Ctrl-Z, but only while the stream is in text mode;
-// doing both here as well keeps the rule when someone switched it to binary.
-// A Ctrl-Z is pushed back, so every later read ends at it too.
-int GetConsoleChar(FILE* in)
-{
-    const int c = std::getc(in);
-    if (c == CTRL_Z) {
-        std::ungetc(c, in);
-        return EOF;
-    }
-    if (c != '\r')
-        return c;
-    const int next = std::getc(in);
-    if (next == '\n')
-        return '\n';
-    if (next != EOF)
-        std::ungetc(next, in);
-    return c;
 }
 
-}  // namespace
+// The C library's text mode already turns CR LF into LF and stops at Ctrl-Z,
+// but only while the stream is in text mode; the shared reader does both as
+// well, which keeps the rule when someone switched it to binary.
+bool EndsConsoleInput(int c) { return c == CTRL_Z; }
 
-char* ReadConsoleLine(char* buffer, std::size_t size, FILE* in)
-{
-    if (size < 2)
-        return nullptr;
-    std::size_t n = 0;
-    while (n < size - 1) {
-        const int c = GetConsoleChar(in);
-        if (c == EOF)
-            break;
-        buffer[n++] = static_cast<char>(c);
-        if (c == '\n')
-            break;
-    }
-    buffer[n] = '\0';
-    return n ? buffer : nullptr;
-}
-
-const char* ProgramBaseName(const char* argv0, const char* def)
-{
-    if (!argv0)
-        return def;
-    const char* base = argv0;
-    for (const char* p = argv0; *p; ++p)
-        if (*p == '\\')
-            base = p + 1;
-    return base;
-}
+bool IsPathSeparator(char c) { return c == '\\'; }
 
 }  // namespace Platform

@@ -1,5 +1,7 @@
 #include "platform/Profile.h"
 
+#include "platform/common/ProfileValue.h"
+
 #include <windows.h>
 
 // windows.h maps these names onto its own A/W pairs.
@@ -7,23 +9,6 @@
 #undef WriteProfileString
 
 namespace Platform {
-namespace {
-
-// win.ini keeps one value per line: trailing line ends are dropped and inner
-// ones become blanks, so a value can never start a line of its own.
-std::string OneLine(const char* value)
-{
-    std::string line = value ? value : "";
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.pop_back();
-    for (char& c : line) {
-        if (c == '\n' || c == '\r')
-            c = ' ';
-    }
-    return line;
-}
-
-}  // namespace
 
 std::size_t GetProfileString(const char* section, const char* key, const char* def,
                              char* out, std::size_t size)
@@ -36,7 +21,7 @@ std::size_t GetProfileString(const char* section, const char* key, const char* d
 
 bool WriteProfileString(const char* section, const char* key, const char* value)
 {
-    return WriteProfileStringA(section, key, OneLine(value).c_str()) != 0;
+    return WriteProfileStringA(section, key, OneLineValue(value).c_str()) != 0;
 }
 
 std::string ProfileLocation()

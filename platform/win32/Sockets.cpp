@@ -1,5 +1,7 @@
 #include "platform/Sockets.h"
 
+#include "platform/common/SocketState.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -9,33 +11,11 @@
 namespace Platform {
 namespace {
 
-thread_local int t_LastError = 0;
-thread_local bool t_TimedOut = false;
-thread_local int t_FaultAt = 0;
-thread_local int t_CallCount = 0;
-
 const WORD WINSOCK_VERSION_1_1 = 257;
 
 static_assert(sizeof(sockaddr_storage) <= sizeof(SocketAddress::m_Storage), "address storage too small");
 
 SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
-
-void SetError(int error, bool timedOut = false)
-{
-    t_LastError = error;
-    t_TimedOut = timedOut;
-}
-
-// The seam's injected failure looks like a connection reset by the peer.
-bool InjectedFault()
-{
-    ++t_CallCount;
-    if (t_FaultAt > 0 && t_CallCount == t_FaultAt) {
-        SetError(WSAECONNRESET);
-        return true;
-    }
-    return false;
-}
 
 int ClampSize(std::size_t size) { return size > INT_MAX ? INT_MAX : static_cast<int>(size); }
 
@@ -64,18 +44,18 @@ bool WaitFor(SocketHandle s, Wait what, int timeoutMs)
     const bool read = what == Wait::READ;
     const int n = select(0, read ? &ready : nullptr, read ? nullptr : &ready, &failed, &limit);
     if (n == 0) {
-        SetError(WSAETIMEDOUT, true);
+        SetSocketError(WSAETIMEDOUT, true);
         return false;
     }
     if (n == SOCKET_ERROR) {
-        SetError(WSAGetLastError());
+        SetSocketError(WSAGetLastError());
         return false;
     }
     if (FD_ISSET(Sock(s), &failed)) {
         int error = 0;
         int length = sizeof error;
         getsockopt(Sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
-        SetError(error ? error : WSAECONNRESET);
+        SetSocketError(error ? error : WSAECONNRESET);
         return false;
     }
     return true;
@@ -86,7 +66,7 @@ bool StoreIPv4(std::uint32_t networkAddress, int port, SocketAddress& out)
     // 0.0.0.0 would reach this very host on some stacks; an empty or unknown
     // name must end as a refused connection instead.
     if (networkAddress == 0) {
-        SetError(WSAEADDRNOTAVAIL);
+        SetSocketError(WSAEADDRNOTAVAIL);
         return false;
     }
     sockaddr_in sa{};
@@ -117,7 +97,7 @@ bool ResolveIPv6Literal(const char* host, int port, SocketAddress& out)
         }
     }
     if (!ok)
-        SetError(rc ? rc : WSAEADDRNOTAVAIL);
+        SetSocketError(rc ? rc : WSAEADDRNOTAVAIL);
     if (list)
         freeaddrinfo(list);
     return ok;
@@ -132,7 +112,7 @@ bool ResolveIPv4(const char* host, int port, SocketAddress& out)
         return StoreIPv4(static_cast<std::uint32_t>(dotted), port, out);
     const hostent* entry = gethostbyname(host);
     if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list || !entry->h_addr_list[0]) {
-        SetError(entry ? WSAHOST_NOT_FOUND : WSAGetLastError());
+        SetSocketError(entry ? WSAHOST_NOT_FOUND : WSAGetLastError());
         return false;
     }
     std::uint32_t address = 0;
@@ -147,7 +127,7 @@ bool StartSockets()
     WSADATA data;
     const int rc = WSAStartup(WINSOCK_VERSION_1_1, &data);
     if (rc != 0)
-        SetError(rc);
+        SetSocketError(rc);
     return rc == 0;
 }
 
@@ -157,7 +137,7 @@ bool ResolveAddress(const char* host, int port, SocketAddress& out)
 {
     out = SocketAddress{};
     if (!host || !*host) {
-        SetError(WSAEADDRNOTAVAIL);
+        SetSocketError(WSAEADDRNOTAVAIL);
         return false;
     }
     if (std::strchr(host, ':'))
@@ -171,7 +151,7 @@ SocketHandle OpenStreamSocket(const SocketAddress& forAddress)
     const int family = forAddress.m_Length ? sa->sa_family : AF_INET;
     const SOCKET s = socket(family, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
-        SetError(WSAGetLastError());
+        SetSocketError(WSAGetLastError());
         return INVALID_SOCKET_HANDLE;
     }
     return static_cast<SocketHandle>(s);
@@ -188,7 +168,7 @@ bool ConnectSocket(SocketHandle s, const SocketAddress& to, int timeoutMs)
         if (error == WSAEWOULDBLOCK)
             ok = WaitFor(s, Wait::CONNECT, timeoutMs);
         else
-            SetError(error);
+            SetSocketError(error);
     }
     SetBlocking(s, true);
     return ok;
@@ -198,7 +178,7 @@ bool ConnectSocket(SocketHandle s, const SocketAddress& to, int timeoutMs)
 // time-out, so the call runs non-blocking once select says there is room.
 long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
 {
-    if (InjectedFault())
+    if (InjectedSocketFault(WSAECONNRESET))
         return -1;
     if (!WaitFor(s, Wait::WRITE, timeoutMs))
         return -1;
@@ -208,20 +188,20 @@ long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
     SetBlocking(s, true);
     if (n > 0)
         return n;
-    SetError(n == 0 ? WSAECONNRESET : error, error == WSAEWOULDBLOCK);
+    SetSocketError(n == 0 ? WSAECONNRESET : error, error == WSAEWOULDBLOCK);
     return -1;
 }
 
 long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs)
 {
-    if (InjectedFault())
+    if (InjectedSocketFault(WSAECONNRESET))
         return -1;
     if (!WaitFor(s, Wait::READ, timeoutMs))
         return -1;
     const int n = recv(Sock(s), buffer, ClampSize(size), 0);
     if (n >= 0)
         return n;
-    SetError(WSAGetLastError());
+    SetSocketError(WSAGetLastError());
     return -1;
 }
 
@@ -231,13 +211,10 @@ void CloseSocket(SocketHandle s)
         closesocket(Sock(s));
 }
 
-int LastSocketError() { return t_LastError; }
-bool LastSocketTimedOut() { return t_TimedOut; }
-
 bool LocalHostName(char* buffer, std::size_t size)
 {
     if (size == 0 || gethostname(buffer, ClampSize(size)) != 0) {
-        SetError(size == 0 ? WSAEFAULT : WSAGetLastError());
+        SetSocketError(size == 0 ? WSAEFAULT : WSAGetLastError());
         return false;
     }
     buffer[size - 1] = '\0';
@@ -248,7 +225,7 @@ SocketHandle ListenLoopback(int port, int& boundPort)
 {
     CSocket listener(static_cast<SocketHandle>(socket(AF_INET, SOCK_STREAM, 0)));
     if (!listener.IsOpen()) {
-        SetError(WSAGetLastError());
+        SetSocketError(WSAGetLastError());
         return INVALID_SOCKET_HANDLE;
     }
     sockaddr_in sa{};
@@ -259,7 +236,7 @@ SocketHandle ListenLoopback(int port, int& boundPort)
     if (bind(Sock(listener.Get()), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0
         || listen(Sock(listener.Get()), 8) != 0
         || getsockname(Sock(listener.Get()), reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
-        SetError(WSAGetLastError());
+        SetSocketError(WSAGetLastError());
         return INVALID_SOCKET_HANDLE;
     }
     boundPort = ntohs(sa.sin_port);
@@ -272,39 +249,10 @@ SocketHandle AcceptConnection(SocketHandle listener, int timeoutMs)
         return INVALID_SOCKET_HANDLE;
     const SOCKET s = accept(Sock(listener), nullptr, nullptr);
     if (s == INVALID_SOCKET) {
-        SetError(WSAGetLastError());
+        SetSocketError(WSAGetLastError());
         return INVALID_SOCKET_HANDLE;
     }
     return static_cast<SocketHandle>(s);
 }
-
-CSocket& CSocket::operator=(CSocket&& other) noexcept
-{
-    if (this != &other)
-        Reset(other.Release());
-    return *this;
-}
-
-SocketHandle CSocket::Release()
-{
-    const SocketHandle s = m_Handle;
-    m_Handle = INVALID_SOCKET_HANDLE;
-    return s;
-}
-
-void CSocket::Reset(SocketHandle s)
-{
-    if (m_Handle != INVALID_SOCKET_HANDLE)
-        CloseSocket(m_Handle);
-    m_Handle = s;
-}
-
-void SetSocketFault(int nth)
-{
-    t_FaultAt = nth;
-    t_CallCount = 0;
-}
-
-int SocketCallCount() { return t_CallCount; }
 
 }  // namespace Platform

@@ -1,0 +1,23 @@
+#include "platform/Clock.h"
+
+#include <ctime>
+
+#include "platform/common/ClockSource.h"
+
+namespace Platform {
+namespace {
+const ClockOverride* g_Override = nullptr;
+}
+
+void SetClockOverride(const ClockOverride* values) { g_Override = values; }
+
+std::int64_t CurrentTime()
+{
+    return g_Override ? g_Override->time : static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::uint32_t CurrentProcessId() { return g_Override ? g_Override->processId : SystemProcessId(); }
+
+std::uint32_t TickCount() { return g_Override ? g_Override->tickCount : SystemTickCount(); }
+
+}  // namespace Platform

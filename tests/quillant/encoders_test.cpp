@@ -1,45 +1,26 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 
 #include "quillant/Encoders.h"
+#include "tests/support/TestUtil.h"
 
 namespace {
 
-struct CFileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using CFilePtr = std::unique_ptr<FILE, CFileCloser>;
-
-std::string Contents(FILE* f)
-{
-    std::fflush(f);
-    std::rewind(f);
-    std::string all;
-    char block[4096];
-    std::size_t got;
-    while ((got = std::fread(block, 1, sizeof block, f)) > 0)
-        all.append(block, got);
-    return all;
-}
+using TestUtil::Captured;
 
 std::string EncodeStream(void (*encoder)(FILE*, FILE*), const std::string& input)
 {
-    CFilePtr in(std::tmpfile());
-    CFilePtr out(std::tmpfile());
+    TestUtil::CFilePtr in(std::tmpfile());
     std::fwrite(input.data(), 1, input.size(), in.get());
     std::rewind(in.get());
-    encoder(in.get(), out.get());
-    return Contents(out.get());
+    return Captured([&](FILE* out) { encoder(in.get(), out); });
 }
 
 std::string EncodeText(void (*encoder)(const char*, FILE*), const std::string& input)
 {
-    CFilePtr out(std::tmpfile());
-    encoder(input.c_str(), out.get());
-    return Contents(out.get());
+    return Captured([&](FILE* out) { encoder(input.c_str(), out); });
 }
 
 std::string Repeat(const std::string& text, int times)
@@ -100,9 +81,8 @@ TEST(Base64, GroupPadding)
         {0, 0, 0, 0, "AAAA"},
     };
     for (const auto& row : rows) {
-        CFilePtr out(std::tmpfile());
-        Base64EncodeGroup(row.b1, row.b2, row.b3, row.pad, out.get());
-        EXPECT_EQ(Contents(out.get()), row.expected) << row.b1 << "," << row.b2 << "," << row.pad;
+        EXPECT_EQ(Captured([&](FILE* out) { Base64EncodeGroup(row.b1, row.b2, row.b3, row.pad, out); }),
+                  row.expected) << row.b1 << "," << row.b2 << "," << row.pad;
     }
 }
 

@@ -1,31 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <random>
 #include <string>
 
 #include "quillant/Quillant.h"
+#include "tests/support/TestUtil.h"
 
 namespace {
 
-struct CFileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using CFilePtr = std::unique_ptr<FILE, CFileCloser>;
+using TestUtil::CFilePtr;
 
 std::string Written(CHeaderField* first)
 {
-    CFilePtr out(std::tmpfile());
-    WriteHeaders(first, out.get());
-    std::rewind(out.get());
-    std::string all;
-    for (int c; (c = std::fgetc(out.get())) != EOF;)
-        all += static_cast<char>(c);
-    return all;
+    return TestUtil::Captured([&](FILE* out) { WriteHeaders(first, out); });
 }
 
 TEST(HeaderList, KeepsFirstSetOrderAndFirstNameCase)
@@ -102,19 +89,16 @@ TEST(HeaderList, EmptyValueAndEmptyList)
 // The flush is what lets a caller hand the file's bytes on right after.
 TEST(HeaderList, WriteHeadersFlushesEvenWhenEmpty)
 {
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("sendvale-headers-" + std::to_string(std::random_device{}()));
+    const TestUtil::CTempDir dir;
+    const std::string path = dir.Path("headers");
     CFilePtr out(std::fopen(path.c_str(), "wb"));
     ASSERT_TRUE(out);
     char buffer[4096];
     std::setvbuf(out.get(), buffer, _IOFBF, sizeof buffer);
     std::fputs("pending", out.get());
     WriteHeaders(nullptr, out.get());
-    std::ifstream in(path, std::ios::binary);
-    const std::string seen((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(seen, "pending");
+    EXPECT_EQ(TestUtil::ReadFile(path), "pending");
     out.reset();
-    std::filesystem::remove(path);
 }
 
 TEST(HeaderList, GetHeaderReturnsTheDefaultPointerItself)

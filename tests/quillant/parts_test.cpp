@@ -4,72 +4,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <memory>
 #include <optional>
-#include <random>
 #include <string>
 
 #include "platform/CodePage.h"
 #include "quillant/Globals.h"
 #include "quillant/MessagePart.h"
 #include "quillant/Quillant.h"
+#include "tests/support/TestUtil.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct CFileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using CFilePtr = std::unique_ptr<FILE, CFileCloser>;
-
-// Runs write against a fresh temporary stream and returns what it wrote.
-std::string Captured(const std::function<void(FILE*)>& write)
-{
-    CFilePtr out(std::tmpfile());
-    write(out.get());
-    std::fflush(out.get());
-    std::rewind(out.get());
-    std::string all;
-    for (int c; (c = std::fgetc(out.get())) != EOF;)
-        all += static_cast<char>(c);
-    return all;
-}
-
-int RaisedBy(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (CSMTPError* error) {
-        return error->m_ErrorCode;
-    }
-    return 0;
-}
-
-// Sets or clears an environment variable for one test and puts it back after.
-class CEnvironment {
-public:
-    CEnvironment(const char* name, const char* value) : m_Name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_Old = old;
-        Set(value);
-    }
-    ~CEnvironment() { Set(m_Old ? m_Old->c_str() : nullptr); }
-    void Set(const char* value)
-    {
-        if (value)
-            setenv(m_Name, value, 1);
-        else
-            unsetenv(m_Name);
-    }
-
-private:
-    const char* m_Name;
-    std::optional<std::string> m_Old;
-};
+using TestUtil::Captured;
+using TestUtil::RaisedBy;
+using CEnvironment = TestUtil::CScopedEnv;
 
 // Types of 63 and 64 characters: the second does not fit the 64-byte value.
 const std::string TYPE_63 = "application/x-" + std::string(49, 'a');
@@ -87,11 +37,9 @@ class PartsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_Dir = fs::temp_directory_path() / ("sendvale-parts-" + std::to_string(std::random_device{}()));
-        fs::create_directories(m_Dir);
         WriteFile("mime.types", MIME_TYPES);
-        m_MimeTypes.emplace("SENDVALE_MIME_TYPES", Path("mime.types").c_str());
-        m_Charset.emplace("MM_CHARSET", nullptr);
+        m_MimeTypes.emplace("SENDVALE_MIME_TYPES", Path("mime.types"));
+        m_Charset.emplace("MM_CHARSET", std::nullopt);
         m_Verbose = g_Verbose;
         g_Verbose = 0;
     }
@@ -100,12 +48,11 @@ protected:
         g_Verbose = m_Verbose;
         m_Charset.reset();
         m_MimeTypes.reset();
-        fs::remove_all(m_Dir);
     }
-    std::string Path(const char* name) const { return (m_Dir / name).string(); }
+    std::string Path(const char* name) const { return m_Dir.Path(name); }
     std::string WriteFile(const char* name, const std::string& bytes) const
     {
-        std::ofstream(Path(name), std::ios::binary) << bytes;
+        TestUtil::WriteFile(Path(name), bytes);
         return Path(name);
     }
     static std::string ContentType(const std::string& fileName)
@@ -114,7 +61,7 @@ protected:
         return GetContentType(fileName.c_str(), out, sizeof out);
     }
 
-    fs::path m_Dir;
+    TestUtil::CTempDir m_Dir;
     std::optional<CEnvironment> m_MimeTypes;
     std::optional<CEnvironment> m_Charset;
     int m_Verbose = 0;
@@ -387,7 +334,7 @@ TEST_F(PartsTest, TextFileLoad)
     EXPECT_FALSE(mail.m_Parts->m_Data);
     EXPECT_EQ(Headers(*mail.m_Parts), TEXT_LINE);
     EXPECT_EQ(Body(*mail.m_Parts), "");
-    EXPECT_EQ(mail.AddPart(m_Dir.c_str(), PART_TEXT_FILE), -1);  // a folder cannot be read
+    EXPECT_EQ(mail.AddPart(m_Dir.Path().c_str(), PART_TEXT_FILE), -1);  // a folder cannot be read
     EXPECT_EQ(mail.AddPart(WriteFile("nul.txt", std::string("ab\0cd", 5)).c_str(), PART_TEXT_FILE), 0);
     EXPECT_EQ(*mail.m_Parts->m_Next->m_Next->m_Data, "ab");
     EXPECT_EQ(mail.AddPart(WriteFile("empty.txt", "").c_str(), PART_TEXT_FILE), 0);

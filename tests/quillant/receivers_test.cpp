@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -12,6 +11,7 @@
 #include "quillant/ArpaDate.h"
 #include "quillant/Globals.h"
 #include "quillant/Quillant.h"
+#include "tests/support/TestUtil.h"
 
 namespace fs = std::filesystem;
 
@@ -35,42 +35,19 @@ std::string Unfolded(std::string value)
     return value;
 }
 
-// Runs the call and returns the code it raised, or 0.
-int RaisedBy(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (CSMTPError* error) {
-        return error->m_ErrorCode;
-    }
-    return 0;
-}
+using TestUtil::RaisedBy;
 
 // Each test runs in a fresh folder, since list files name each other
 // without a path.
-class ReceiversTest : public ::testing::Test {
+class ReceiversTest : public TestUtil::CInTempFolderTest {
 protected:
     void SetUp() override
     {
-        m_Dir = fs::temp_directory_path() /
-                ("sendvale-receivers-" + std::to_string(Platform::CurrentProcessId()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(m_Dir);
-        m_OldCwd = fs::current_path();
-        fs::current_path(m_Dir);
         g_Verbose = 0;
         g_Debug = 0;
     }
-    void TearDown() override
-    {
-        g_Verbose = 0;
-        fs::current_path(m_OldCwd);
-        fs::remove_all(m_Dir);
-    }
-    static void Write(const std::string& name, const std::string& content)
-    {
-        std::ofstream(name, std::ios::binary) << content;
-    }
+    void TearDown() override { g_Verbose = 0; }
+    static void Write(const std::string& name, const std::string& content) { TestUtil::WriteFile(name, content); }
     std::string Header(const char* name) { return m_Mail.GetHeader(name, NONE); }
     std::vector<std::string> HeaderNames()
     {
@@ -80,8 +57,6 @@ protected:
         return names;
     }
 
-    fs::path m_Dir;
-    fs::path m_OldCwd;
     CQuillant m_Mail;
 };
 

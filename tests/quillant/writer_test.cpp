@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +10,7 @@
 #include "platform/Clock.h"
 #include "quillant/Globals.h"
 #include "quillant/Quillant.h"
+#include "tests/support/TestUtil.h"
 
 namespace fs = std::filesystem;
 
@@ -51,28 +50,14 @@ std::string MultipartStart(const std::string& boundary)
 
 std::string Delimiter(const std::string& boundary) { return "\r\n--" + boundary + "\r\n"; }
 
-std::string ReadAll(const fs::path& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using TestUtil::CFilePtr;
+using TestUtil::ReadFile;
 
-struct CloseFile {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
-class WriterTest : public ::testing::Test {
+// Attachments are named without a folder.
+class WriterTest : public TestUtil::CInTempFolderTest {
 protected:
     void SetUp() override
     {
-        m_Dir = fs::temp_directory_path() /
-                ("sendvale-writer-" + std::to_string(Platform::CurrentProcessId()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(m_Dir);
-        m_OldCwd = fs::current_path();
-        fs::current_path(m_Dir);  // attachments are named without a folder
         setenv("MM_CHARSET", "iso-8859-1", 1);
         setenv("SENDVALE_MIME_TYPES", "", 1);
         Platform::SetClockOverride(&CLOCK);
@@ -83,13 +68,8 @@ protected:
     {
         Platform::SetClockOverride(nullptr);
         g_Organization[0] = '\0';
-        fs::current_path(m_OldCwd);
-        fs::remove_all(m_Dir);
     }
-    static void Save(const std::string& name, const std::string& bytes)
-    {
-        std::ofstream(name, std::ios::binary) << bytes;
-    }
+    static void Save(const std::string& name, const std::string& bytes) { TestUtil::WriteFile(name, bytes); }
     static void Address(CQuillant& mail)
     {
         mail.SetSender("me@x");
@@ -100,10 +80,10 @@ protected:
     static std::string Render(CQuillant& mail, int& result, const char* name = "message.eml")
     {
         {
-            std::unique_ptr<FILE, CloseFile> out(std::fopen(name, "wb"));
+            CFilePtr out(std::fopen(name, "wb"));
             result = mail.WriteOutMessage(out.get());
         }
-        return ReadAll(name);
+        return ReadFile(name);
     }
     static int MimeCheck(const std::vector<std::string>& arguments)
     {
@@ -115,9 +95,6 @@ protected:
             command += " '" + argument + "'";
         return std::system(command.c_str());
     }
-
-    fs::path m_Dir;
-    fs::path m_OldCwd;
 };
 
 TEST_F(WriterTest, LayoutsAreWrittenByteForByte)

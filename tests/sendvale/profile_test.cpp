@@ -21,6 +21,14 @@ protected:
     CTempDir m_Dir;
     std::string m_File = m_Dir.Path("sendvale.ini");
     CScopedEnv m_Env{"SENDVALE_PROFILE", m_File};
+
+    // A profile holding content, or none for null.
+    void StartWith(const char* content)
+    {
+        fs::remove(m_File);
+        if (content)
+            WriteFile(m_File, content);
+    }
 };
 
 struct WriteCase {
@@ -54,9 +62,7 @@ TEST_F(ProfileTest, WriteChangesOnlyItsOwnLine)
 {
     for (std::size_t i = 0; i < std::size(WRITE_CASES); ++i) {
         const WriteCase& c = WRITE_CASES[i];
-        fs::remove(m_File);
-        if (c.before)
-            WriteFile(m_File, c.before);
+        StartWith(c.before);
         ASSERT_TRUE(Platform::WriteProfileString("Setup", c.key, c.value)) << "case " << i;
         EXPECT_EQ(ReadFile(m_File), c.after) << "case " << i;
     }
@@ -90,9 +96,7 @@ TEST_F(ProfileTest, ReadGivesTrimmedValueOrDefault)
 {
     for (std::size_t i = 0; i < std::size(READ_CASES); ++i) {
         const ReadCase& c = READ_CASES[i];
-        fs::remove(m_File);
-        if (c.content)
-            WriteFile(m_File, c.content);
+        StartWith(c.content);
         char out[128] = "garbage";
         const std::size_t n = Platform::GetProfileString("Setup", c.key, "def", out, c.size);
         EXPECT_EQ(std::string(out), c.expected) << "case " << i;

@@ -85,6 +85,60 @@ struct CRun {
     std::vector<std::string> m_Problems;
 };
 
+// Starts the server, points the mail's server setting at it, runs send and
+// records what the server received and found wrong.
+template <class Send>
+void Serve(FakeServer::CServerBase& server, const CSMTPEmail& mail, CRun& run, Send send)
+{
+    EXPECT_TRUE(server.Start());
+    const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+    if (mail.m_NewsMode == 1)
+        CopyText(g_NntpHost, sizeof g_NntpHost, host.c_str());
+    else
+        CopyText(g_SmtpHost, sizeof g_SmtpHost, host.c_str());
+    send();
+    server.Wait();
+    run.m_Sent = server.Received();
+    run.m_Problems = server.Problems();
+}
+
+// Sends mail to the server, not capturing the output.
+inline CRun SendTo(FakeServer::CServerBase& server, CSMTPEmail& mail)
+{
+    CRun run;
+    Serve(server, mail, run, [&] { run.m_Code = mail.Send(); });
+    return run;
+}
+
+// Plays the transcript on a fake server while send(run) fills in the code.
+template <class Send>
+CRun PlayTranscript(const CSMTPEmail& mail, const std::string& transcript, Send send)
+{
+    CRun run;
+    std::string script;
+    ParseTranscript(transcript, script, run.m_Expected);
+    std::vector<FakeServer::CStep> steps;
+    std::string error;
+    EXPECT_TRUE(FakeServer::ParseScript(script, steps, error)) << error;
+    FakeServer::CScriptServer server(steps);
+    Serve(server, mail, run, [&] { send(run); });
+    return run;
+}
+
+// The usual SMTP dialogue from the greeting to the reply to DATA, one RCPT
+// per receiver; an empty sender is the null path.
+inline std::string SmtpUntilData(const std::string& greeting, const std::string& sender,
+                                 const std::vector<std::string>& receivers)
+{
+    std::string text = greeting + "\nC: HELO client.example\nS: 250 hi\nC: MAIL FROM:<" + sender + ">\nS: 250 ok\n";
+    for (const std::string& receiver : receivers)
+        text += "C: RCPT TO:<" + receiver + ">\nS: 250 ok\n";
+    return text + "C: DATA\nS: 354 go";
+}
+
+// What follows the reply to DATA when the message is taken.
+const char SMTP_DELIVERED[] = "\nC: {message}\nS: 250 queued\nC: QUIT\nS: 221 bye";
+
 // Resets the transport's settings, points the spool at a fresh folder and
 // checks after every test that the spool folder was left empty.
 class CDialogueTest : public ::testing::Test {
@@ -125,25 +179,9 @@ protected:
     }
 
     // Sends mail to a fake server playing the transcript.
-    CRun Run(CSMTPEmail& mail, const std::string& transcript)
+    static CRun Run(CSMTPEmail& mail, const std::string& transcript)
     {
-        CRun run;
-        std::string script;
-        ParseTranscript(transcript, script, run.m_Expected);
-        std::vector<FakeServer::CStep> steps;
-        std::string error;
-        EXPECT_TRUE(FakeServer::ParseScript(script, steps, error)) << error;
-        FakeServer::CServerOptions options;
-        options.m_IdleMs = 10000;
-        FakeServer::CScriptServer server(steps, options);
-        EXPECT_TRUE(server.Start());
-        const std::string host = "127.0.0.1:" + std::to_string(server.Port());
-        CopyText(mail.m_NewsMode == 1 ? g_NntpHost : g_SmtpHost, 128, host.c_str());
-        SendCapturing(mail, run);
-        server.Wait();
-        run.m_Sent = server.Received();
-        run.m_Problems = server.Problems();
-        return run;
+        return PlayTranscript(mail, transcript, [&](CRun& run) { SendCapturing(mail, run); });
     }
 
     static void SendCapturing(CSMTPEmail& mail, CRun& run)

@@ -16,36 +16,18 @@ namespace {
 using namespace DialogueRunner;
 namespace fs = std::filesystem;
 
-const char SMTP_OK[] = R"(S: 220 ready
-C: HELO client.example
-S: 250 hi
-C: MAIL FROM:<me@example.com>
-S: 250 ok
-C: RCPT TO:<a@example.com>
-S: 250 ok
-C: DATA
-S: 354 go
-C: {message}
-S: 250 queued
-C: QUIT
-S: 221 bye)";
-
 // The dialogue up to the reply to DATA: what goes out when the message
 // itself cannot be written.
-const char SMTP_UNTIL_DATA[] = R"(S: 220 ready
-C: HELO client.example
-S: 250 hi
-C: MAIL FROM:<me@example.com>
-S: 250 ok
-C: RCPT TO:<a@example.com>
-S: 250 ok
-C: DATA
-S: 354 go)";
+const std::string SMTP_UNTIL_DATA = SmtpUntilData("S: 220 ready", "me@example.com", {"a@example.com"});
+const std::string SMTP_OK = SMTP_UNTIL_DATA + SMTP_DELIVERED;
 
-void Prepare(CSMTPEmail& mail)
+// Sender and receiver as in the transcripts above; with a body, a raw one.
+void Prepare(CSMTPEmail& mail, const char* body = nullptr)
 {
     mail.SetSender("me@example.com");
     mail.AddTo("a@example.com");
+    if (body)
+        SetBody(mail, body);
 }
 
 class Delivery : public CDialogueTest {};
@@ -69,8 +51,7 @@ TEST_F(Delivery, BodyGoesOutInCanonicalForm)
     };
     for (const Row& r : rows) {
         CSMTPEmail mail;
-        Prepare(mail);
-        SetBody(mail, r.body);
+        Prepare(mail, r.body);
         const CRun run = Run(mail, SMTP_OK);
         EXPECT_EQ(run.m_Code, 0) << r.body;
         std::string payload;
@@ -135,9 +116,8 @@ TEST_F(Delivery, StalledSendTimesOut)
     while (body.size() < (8u << 20))
         body += std::string(99, 'x') + "\n";
     CSMTPEmail mail;
-    Prepare(mail);
-    SetBody(mail, body.c_str());
-    const CRun run = Run(mail, std::string(SMTP_UNTIL_DATA) + "\npause 5000");
+    Prepare(mail, body.c_str());
+    const CRun run = Run(mail, SMTP_UNTIL_DATA + "\npause 5000");
     EXPECT_EQ(run.m_Code, 7);
     EXPECT_EQ(run.m_Err, "Timed out after 1 seconds sending to the server.\n");
     EXPECT_EQ(run.m_Sent.rfind(run.m_Expected, 0), 0u);
@@ -158,22 +138,14 @@ const std::vector<std::string> SMTP_CALLS = {
 CRun SendToSink(CSMTPEmail& mail)
 {
     FakeServer::CSinkServer sink(FakeServer::SinkProtocol::SMTP, "", {});
-    EXPECT_TRUE(sink.Start());
-    const std::string host = "127.0.0.1:" + std::to_string(sink.Port());
-    CopyText(g_SmtpHost, sizeof g_SmtpHost, host.c_str());
-    CRun run;
-    run.m_Code = mail.Send();
-    sink.Wait();
-    run.m_Sent = sink.Received();
-    return run;
+    return SendTo(sink, mail);
 }
 
 TEST_F(Delivery, EverySocketCallFailingInTurn)
 {
     Platform::SetSocketFault(0);
     CSMTPEmail whole;
-    Prepare(whole);
-    SetBody(whole, "text\n");
+    Prepare(whole, "text\n");
     const CRun baseline = SendToSink(whole);
     ASSERT_EQ(baseline.m_Code, 0);
     ASSERT_EQ(Platform::SocketCallCount(), static_cast<int>(SMTP_CALLS.size()));
@@ -187,8 +159,7 @@ TEST_F(Delivery, EverySocketCallFailingInTurn)
     for (std::size_t n = 0; n < SMTP_CALLS.size(); ++n) {
         SCOPED_TRACE("call " + std::to_string(n + 1) + " fails");
         CSMTPEmail mail;
-        Prepare(mail);
-        SetBody(mail, "text\n");
+        Prepare(mail, "text\n");
         Platform::SetSocketFault(static_cast<int>(n + 1));
         const CRun run = SendToSink(mail);
         Platform::SetSocketFault(0);
@@ -215,21 +186,9 @@ int SendInChild(void* context)
 // comes back as the child's exit status.
 CRun RunLimited(CSMTPEmail& mail, const std::string& transcript, const Platform::ChildLimits& limits)
 {
-    CRun run;
-    std::string script;
-    ParseTranscript(transcript, script, run.m_Expected);
-    std::vector<FakeServer::CStep> steps;
-    std::string error;
-    EXPECT_TRUE(FakeServer::ParseScript(script, steps, error)) << error;
-    FakeServer::CScriptServer server(steps);
-    EXPECT_TRUE(server.Start());
-    const std::string host = "127.0.0.1:" + std::to_string(server.Port());
-    CopyText(g_SmtpHost, sizeof g_SmtpHost, host.c_str());
     ChildSend child{&mail};
-    run.m_Code = Platform::RunInChild(SendInChild, &child, limits);
-    server.Wait();
-    run.m_Sent = server.Received();
-    return run;
+    return PlayTranscript(mail, transcript,
+                          [&](CRun& run) { run.m_Code = Platform::RunInChild(SendInChild, &child, limits); });
 }
 
 TEST_F(Delivery, SpoolWriteFailureSendsNothingOfTheMessage)
@@ -255,8 +214,7 @@ TEST_F(Delivery, SpoolFolderNotWritable)
                                   | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
     setenv("MAIL_TEMP", readOnly.c_str(), 1);
     CSMTPEmail mail;
-    Prepare(mail);
-    SetBody(mail, "x\n");
+    Prepare(mail, "x\n");
     Platform::ChildLimits limits;
     limits.m_DropPrivileges = true;
     const CRun run = RunLimited(mail, SMTP_UNTIL_DATA, limits);
@@ -278,8 +236,7 @@ TEST_F(Delivery, SpoolFolderNameTooLongFailsBeforeTheMessage)
     setenv("MAIL_TEMP", deep.c_str(), 1);
     g_Verbose = 1;
     CSMTPEmail mail;
-    Prepare(mail);
-    SetBody(mail, "x\n");
+    Prepare(mail, "x\n");
     const CRun run = Run(mail, SMTP_UNTIL_DATA);
     EXPECT_EQ(run.m_Code, 12);
     EXPECT_EQ(run.m_Sent, run.m_Expected);
@@ -292,8 +249,7 @@ TEST_F(Delivery, MissingSpoolFolderFallsBack)
 {
     setenv("MAIL_TEMP", (m_Spool / "missing").c_str(), 1);
     CSMTPEmail mail;
-    Prepare(mail);
-    SetBody(mail, "x\n");
+    Prepare(mail, "x\n");
     const CRun run = Run(mail, SMTP_OK);
     EXPECT_EQ(run.m_Code, 0);
     EXPECT_FALSE(fs::exists(m_Spool / "missing"));
@@ -325,8 +281,7 @@ TEST_F(Delivery, PlantedFilesAndLinksAreNeverWrittenThrough)
     fs::create_symlink(m_Spool / "dangling-target", planted.back());
 
     CSMTPEmail mail;
-    Prepare(mail);
-    SetBody(mail, "x\n");
+    Prepare(mail, "x\n");
     const CRun run = Run(mail, SMTP_OK);
     EXPECT_EQ(run.m_Code, 0);
     EXPECT_EQ(fs::file_size(victim), 6u);

@@ -14,11 +14,32 @@ using namespace DialogueRunner;
 struct Scenario {
     const char* name;
     void (*setup)(CSMTPEmail& mail);
-    const char* transcript;
+    std::string transcript;
     int code;
     std::vector<const char*> payloadHas;   // texts the message must hold
     std::vector<const char*> payloadLacks; // texts it must not
 };
+
+// The news dialogue after the login (if any) up to POST.
+std::string NntpUntilPost(const std::string& login)
+{
+    return "S: 200 news ready\n" + login + "C: GROUP comp.test\nS: 211 1 1 1 comp.test\nC: POST\n";
+}
+
+// The reply to POST and the rest when the article is taken.
+const std::string NNTP_POSTED = "S: 340 send it\nC: {message}\nS: 240 posted\nC: QUIT\nS: 205 bye";
+
+// A short article to comp.test with the given login and sender ("" for none).
+void ShortArticle(CSMTPEmail& m, const char* user, const char* password, const char* sender)
+{
+    m.m_NewsMode = 1;
+    CopyText(g_NntpUser, sizeof g_NntpUser, user);
+    CopyText(g_NntpPassword, sizeof g_NntpPassword, password);
+    if (*sender)
+        m.SetSender(sender);
+    m.AddTo("comp.test");
+    SetBody(m, "a\n");
+}
 
 const Scenario SCENARIOS[] = {
     {"SmtpSeveralReceivers",
@@ -30,25 +51,9 @@ const Scenario SCENARIOS[] = {
          m.AddBcc("hidden@example.com");
          SetBody(m, "Hello\n");
      },
-     R"(S: 220 fake.example ESMTP
-C: HELO client.example
-S: 250 fake.example
-C: MAIL FROM:<me@example.com>
-S: 250 sender ok
-C: RCPT TO:<a@example.com>
-S: 250 ok
-C: RCPT TO:<jd@example.com>
-S: 250 ok
-C: RCPT TO:<c@example.com>
-S: 250 ok
-C: RCPT TO:<hidden@example.com>
-S: 250 ok
-C: DATA
-S: 354 go ahead
-C: {message}
-S: 250 queued
-C: QUIT
-S: 221 bye)",
+     SmtpUntilData("S: 220 fake.example ESMTP", "me@example.com",
+                   {"a@example.com", "jd@example.com", "c@example.com", "hidden@example.com"})
+         + SMTP_DELIVERED,
      0,
      {"Return-Path: me@example.com\r\n", "To: a@example.com,John Doe <jd@example.com>\r\n",
       "Cc: c@example.com\r\n", "\r\n\r\nHello\r\n"},
@@ -59,19 +64,7 @@ S: 221 bye)",
          m.AddTo("a@example.com");
          SetBody(m, "x");
      },
-     R"(S: 220 ready
-C: HELO client.example
-S: 250 hi
-C: MAIL FROM:<>
-S: 250 ok
-C: RCPT TO:<a@example.com>
-S: 250 ok
-C: DATA
-S: 354 go
-C: {message}
-S: 250 queued
-C: QUIT
-S: 221 bye)",
+     SmtpUntilData("S: 220 ready", "", {"a@example.com"}) + SMTP_DELIVERED,
      0,
      {"Return-Path: (NULL)\r\n", "\r\n\r\nx"},
      {}},
@@ -96,11 +89,7 @@ S: 250 ok
 C: RCPT TO:<a@example.com>
 S: 250 ok
 C: DATA
-S: 354 go
-C: {message}
-S: 250 queued
-C: QUIT
-S: 221 bye)",
+S: 354 go)" + std::string(SMTP_DELIVERED),
      0,
      {},
      {}},
@@ -115,97 +104,35 @@ S: 221 bye)",
          m.AddTo("alt.test");
          SetBody(m, "article\n");
      },
-     R"(S: 200 news ready
-C: AUTHINFO USER reader
-S: 381 more
-C: AUTHINFO PASS secret
-S: 281 ok
-C: GROUP comp.test
-S: 211 1 1 1 comp.test
-C: POST
-S: 340 send it
-C: {message}
-S: 240 posted
-C: QUIT
-S: 205 bye)",
+     NntpUntilPost("C: AUTHINFO USER reader\nS: 381 more\nC: AUTHINFO PASS secret\nS: 281 ok\n") + NNTP_POSTED,
      0,
      {"Newsgroups: comp.test,alt.test\r\n", "Reply-To: me@example.com\r\n", "\r\n\r\narticle\r\n"},
      {"Return-Path"}},
 
     {"NntpUserWithoutPasswordSendsOnlyUser",
-     [](CSMTPEmail& m) {
-         m.m_NewsMode = 1;
-         CopyText(g_NntpUser, sizeof g_NntpUser, "reader");
-         m.SetSender("me@example.com");
-         m.AddTo("comp.test");
-         SetBody(m, "a\n");
-     },
-     R"(S: 200 news ready
-C: AUTHINFO USER reader
-S: 281 ok
-C: GROUP comp.test
-S: 211 1 1 1 comp.test
-C: POST
-S: 340 send it
-C: {message}
-S: 240 posted
-C: QUIT
-S: 205 bye)",
+     [](CSMTPEmail& m) { ShortArticle(m, "reader", "", "me@example.com"); },
+     NntpUntilPost("C: AUTHINFO USER reader\nS: 281 ok\n") + NNTP_POSTED,
      0,
      {},
      {}},
 
     {"NntpPasswordWithoutUserSendsNeither",
-     [](CSMTPEmail& m) {
-         m.m_NewsMode = 1;
-         CopyText(g_NntpPassword, sizeof g_NntpPassword, "secret");
-         m.SetSender("me@example.com");
-         m.AddTo("comp.test");
-         SetBody(m, "a\n");
-     },
-     R"(S: 200 news ready
-C: GROUP comp.test
-S: 211 1 1 1 comp.test
-C: POST
-S: 340 send it
-C: {message}
-S: 240 posted
-C: QUIT
-S: 205 bye)",
+     [](CSMTPEmail& m) { ShortArticle(m, "", "secret", "me@example.com"); },
+     NntpUntilPost("") + NNTP_POSTED,
      0,
      {},
      {}},
 
     {"NntpNoSender",
-     [](CSMTPEmail& m) {
-         m.m_NewsMode = 1;
-         m.AddTo("comp.test");
-         SetBody(m, "a\n");
-     },
-     R"(S: 200 news ready
-C: GROUP comp.test
-S: 211 1 1 1 comp.test
-C: POST
-S: 340 send it
-C: {message}
-S: 240 posted
-C: QUIT
-S: 205 bye)",
+     [](CSMTPEmail& m) { ShortArticle(m, "", "", ""); },
+     NntpUntilPost("") + NNTP_POSTED,
      0,
      {"Reply-To: (NULL)\r\n"},
      {}},
 
     {"NntpPostRefused",
-     [](CSMTPEmail& m) {
-         m.m_NewsMode = 1;
-         m.AddTo("comp.test");
-         SetBody(m, "a\n");
-     },
-     R"(S: 200 news ready
-C: GROUP comp.test
-S: 211 1 1 1 comp.test
-C: POST
-S: 440 posting not allowed)",
+     [](CSMTPEmail& m) { ShortArticle(m, "", "", ""); },
+     NntpUntilPost("") + "S: 440 posting not allowed",
      9,
      {},
      {}},
@@ -347,25 +274,24 @@ INSTANTIATE_TEST_SUITE_P(AllSteps, StepFailure,
 
 // ------------------------------------------------------------------ single cases
 
-using DialogueCase = CDialogueTest;
+class DialogueCase : public CDialogueTest {
+protected:
+    // Sends the usual mail with the SMTP server setting as given.
+    static CRun SendToHost(const std::string& host)
+    {
+        CopyText(g_SmtpHost, sizeof g_SmtpHost, host.c_str());
+        CSMTPEmail mail;
+        SetUpFor(mail, false);
+        CRun run;
+        SendCapturing(mail, run);
+        return run;
+    }
+};
 
+// The dialogue for SetUpFor's mail, after the given greeting.
 std::string SmtpTranscript(const std::string& greeting)
 {
-    return greeting + R"(
-C: HELO client.example
-S: 250 hi
-C: MAIL FROM:<me@example.com>
-S: 250 ok
-C: RCPT TO:<a@example.com>
-S: 250 ok
-C: RCPT TO:<b@example.com>
-S: 250 ok
-C: DATA
-S: 354 go
-C: {message}
-S: 250 queued
-C: QUIT
-S: 221 bye)";
+    return SmtpUntilData(greeting, "me@example.com", {"a@example.com", "b@example.com"}) + SMTP_DELIVERED;
 }
 
 TEST_F(DialogueCase, OnlyTheFirstByteDecides)
@@ -482,11 +408,7 @@ TEST_F(DialogueCase, ConnectionRefusedNamesHostAndPort)
     }
     g_Verbose = 1;
     const std::string host = "127.0.0.1:" + std::to_string(port);
-    CopyText(g_SmtpHost, sizeof g_SmtpHost, host.c_str());
-    CSMTPEmail mail;
-    SetUpFor(mail, false);
-    CRun run;
-    SendCapturing(mail, run);
+    const CRun run = SendToHost(host);
     EXPECT_EQ(run.m_Code, 6);
     EXPECT_EQ(run.m_Err, "Failed to connect to server '" + host + "' port " + std::to_string(port)
                              + ". Winsock error: 111\n");
@@ -508,11 +430,7 @@ TEST_F(DialogueCase, UnusableServerNamesEndWithCodeSix)
     };
     g_Verbose = 1;
     for (const Row& r : rows) {
-        CopyText(g_SmtpHost, sizeof g_SmtpHost, r.host);
-        CSMTPEmail mail;
-        SetUpFor(mail, false);
-        CRun run;
-        SendCapturing(mail, run);
+        const CRun run = SendToHost(r.host);
         EXPECT_EQ(run.m_Code, 6) << r.host;
         EXPECT_EQ(run.m_Err, r.message);
     }
@@ -526,11 +444,7 @@ TEST_F(DialogueCase, BracketedIPv6ServerName)
     // The fake server listens on IPv4 only: reaching [::1] proves the
     // bracket was parsed, a refusal names the port that was used.
     g_Verbose = 1;
-    CopyText(g_SmtpHost, sizeof g_SmtpHost, "[::1]:1");
-    CSMTPEmail mail;
-    SetUpFor(mail, false);
-    CRun run;
-    SendCapturing(mail, run);
+    const CRun run = SendToHost("[::1]:1");
     EXPECT_EQ(run.m_Code, 6);
     EXPECT_EQ(run.m_Err.rfind("Failed to connect to server '[::1]:1' port 1. Winsock error: ", 0), 0u) << run.m_Err;
 }

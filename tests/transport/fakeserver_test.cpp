@@ -2,10 +2,9 @@
 // refusals as the client sees them.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "tests/support/TestUtil.h"
 #include "tests/transport/DialogueRunner.h"
 
 namespace {
@@ -41,13 +40,7 @@ TEST(FakeServerScript, RejectsBadLinesNamingThem)
     EXPECT_EQ(steps[1].m_Kind, FakeServer::StepKind::HANG);
 }
 
-std::string ReadFile(const fs::path& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using TestUtil::ReadFile;
 
 class Sink : public CDialogueTest {
 protected:
@@ -56,14 +49,10 @@ protected:
     {
         fs::create_directory(Store());
         FakeServer::CSinkServer sink(protocol, Store().string(), std::move(refusals));
-        EXPECT_TRUE(sink.Start());
-        const std::string host = "127.0.0.1:" + std::to_string(sink.Port());
-        CopyText(mail.m_NewsMode == 1 ? g_NntpHost : g_SmtpHost, 128, host.c_str());
-        const int code = mail.Send();
-        sink.Wait();
+        const CRun run = SendTo(sink, mail);
         m_Stored = sink.MessagesStored();
-        EXPECT_TRUE(sink.Problems().empty());
-        return code;
+        EXPECT_TRUE(run.m_Problems.empty());
+        return run.m_Code;
     }
     fs::path Store() const { return m_Spool.string() + "-store"; }
     void TearDown() override

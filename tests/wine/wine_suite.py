@@ -178,6 +178,15 @@ class Suite:
     def count(self, store):
         return len([n for n in os.listdir(store) if n.endswith(".eml")])
 
+    def send_ok(self, store, args, stdin=b""):
+        """Runs the program, which must succeed, and returns its standard
+        error with the one message and envelope the sink stored for it."""
+        before = self.count(store)
+        rc, _, err = self.sendvale_run(args, stdin)
+        expect(rc == 0, "exit status %d: %r" % (rc, err))
+        raw, envelope = self.stored(store, before + 1)
+        return err, raw, envelope
+
     def write_file(self, name, data):
         path = os.path.join(self.work, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -198,6 +207,10 @@ def expect(condition, what):
 def expect_in(needle, haystack, what):
     if needle not in haystack:
         raise AssertionError("%s: %r not in %r" % (what, needle, haystack[:2000]))
+
+
+def parse(raw):
+    return email.message_from_bytes(raw, policy=email.policy.compat32)
 
 
 def text_body(part):
@@ -256,17 +269,14 @@ def case_multipart_attachments(s):
     readme = s.write_file("dir.x/README", b"read me")
     args = ["-v", "-sWine multipart"] + ["-i" + windows_path(p) for p in (notes, photo, other, readme)]
     args += ["--", "rcpt@example.com"]
-    before = s.count(s.smtp_store)
-    rc, _, err = s.sendvale_run(args, b"Hello from Wine\r\nsecond line\r\n\x1aIGNORED\r\n")
-    expect(rc == 0, "exit status %d: %r" % (rc, err))
+    err, raw, envelope = s.send_ok(s.smtp_store, args, b"Hello from Wine\r\nsecond line\r\n\x1aIGNORED\r\n")
     expect_in(b"Enter message text. End with ^Z", err, "prompt names Ctrl-Z")
     expect_in(b"Sendvale.exe: Email was successfully sent.", err, "outcome line")
-    raw, envelope = s.stored(s.smtp_store, before + 1)
     expect_in(b"MAIL FROM:<me@example.com>", envelope, "envelope sender from win.ini")
     expect_in(b"RCPT TO:<rcpt@example.com>", envelope, "envelope receiver")
     expect(re.search(rb"boundary=PART\.BOUNDARY\.QL\.\d+\.\d+\.-?\d+\r\n", raw), "boundary numbers")
     expect_in(b"Organization: Acme Wine Ltd\r\n", raw, "organization from win.ini")
-    message = email.message_from_bytes(raw, policy=email.policy.compat32)
+    message = parse(raw)
     parts = message.get_payload()
     expect(len(parts) == 5, "%d parts" % len(parts))
     expect(parts[0].get_param("charset") == "iso-8859-1", "charset %r" % parts[0].get_param("charset"))
@@ -284,27 +294,21 @@ def case_multipart_attachments(s):
 
 def case_interactive(s):
     """Typed answers end in CR LF; none of it may reach the headers."""
-    before = s.count(s.smtp_store)
     typed = b"rcpt@example.com\r\n\r\n\r\n\r\nTyped subject\r\ntyped body\r\n"
-    rc, _, err = s.sendvale_run([], typed)
-    expect(rc == 0, "exit status %d: %r" % (rc, err))
+    err, raw, envelope = s.send_ok(s.smtp_store, [], typed)
     expect_in(b"Going interactive - no receivers are specified.", err, "greeting")
     expect_in(b"Enter message text. End with ^Z", err, "prompt names Ctrl-Z")
-    raw, envelope = s.stored(s.smtp_store, before + 1)
     expect_in(b"RCPT TO:<rcpt@example.com>\r\n", envelope, "envelope receiver")
     expect_in(b"To: rcpt@example.com\r\n", raw, "To header")
     expect_in(b"Subject: Typed subject\r\n", raw, "Subject header")
-    message = email.message_from_bytes(raw, policy=email.policy.compat32)
+    message = parse(raw)
     expect(text_body(message).rstrip(b"\n") == b"typed body", "text %r" % text_body(message))
 
 
 def case_oem_to_ansi(s):
     """-a converts the text from the OEM to the ANSI code page."""
-    before = s.count(s.smtp_store)
-    rc, _, err = s.sendvale_run(["-a", "-sOEM", "--", "rcpt@example.com"], b"Gr\x81\xe1e \x84\r\n")
-    expect(rc == 0, "exit status %d: %r" % (rc, err))
-    raw, _ = s.stored(s.smtp_store, before + 1)
-    message = email.message_from_bytes(raw, policy=email.policy.compat32)
+    _, raw, _ = s.send_ok(s.smtp_store, ["-a", "-sOEM", "--", "rcpt@example.com"], b"Gr\x81\xe1e \x84\r\n")
+    message = parse(raw)
     expect(message.get_param("charset") == "iso-8859-1", "charset %r" % message.get_param("charset"))
     # The line ends at the end belong to the message layout, not to this case.
     text = text_body(message).rstrip(b"\n")
@@ -313,11 +317,8 @@ def case_oem_to_ansi(s):
 
 def case_news_post(s):
     """NNTP posting with the login from win.ini."""
-    before = s.count(s.nntp_store)
-    rc, _, err = s.sendvale_run(["-v", "-u", "-sWine news", "wine.test", "--"], b"news body\r\n")
-    expect(rc == 0, "exit status %d: %r" % (rc, err))
+    err, raw, envelope = s.send_ok(s.nntp_store, ["-v", "-u", "-sWine news", "wine.test", "--"], b"news body\r\n")
     expect_in(b"Sendvale.exe: Message was successfully posted.", err, "outcome line")
-    raw, envelope = s.stored(s.nntp_store, before + 1)
     lines = envelope.split(b"\r\n")
     for line in (b"AUTHINFO USER newsuser", b"AUTHINFO PASS secret", b"GROUP wine.test", b"POST"):
         expect(line in lines, "%r missing from %r" % (line, envelope))

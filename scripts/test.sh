@@ -9,6 +9,36 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
+passed=0
+failed=0
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+
+# Adds a suite's counts to the totals: CTest's summary or an "N passed, N
+# failed" line; a suite that printed neither (a failed build) counts as one
+# failure.
+tally() {  # log-file exit-status
+  local line p f
+  line=$(grep -E 'tests failed out of [0-9]+|^[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
+  if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    f=${BASH_REMATCH[1]}; p=$((BASH_REMATCH[2] - f))
+  elif [[ $line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
+    p=${BASH_REMATCH[1]}; f=${BASH_REMATCH[2]}
+  else
+    p=0; f=1
+  fi
+  [ "$2" -ne 0 ] && [ "$f" -eq 0 ] && f=1
+  passed=$((passed + p)); failed=$((failed + f))
+  [ "$2" -eq 0 ] || status=1
+}
+
+# Runs a suite with its output shown and kept for tally.
+suite() {  # name command...
+  local name=$1 rc; shift
+  "$@" 2>&1 | tee "$logs/$name.log"
+  rc=${PIPESTATUS[0]}
+  tally "$logs/$name.log" "$rc"
+}
 
 run_suite() {  # name build-dir cmake-args...
   local name=$1 dir=$2; shift 2
@@ -21,12 +51,12 @@ run_suite() {  # name build-dir cmake-args...
 }
 
 mkdir -p build build-asan
-run_suite normal build || status=1
-run_suite sanitizers build-asan -DSENDVALE_SANITIZE=ON || status=1
+suite normal run_suite normal build
+suite sanitizers run_suite sanitizers build-asan -DSENDVALE_SANITIZE=ON
 
 if [ "${SENDVALE_REAL_SERVERS:-0}" = 1 ]; then
   if [ -x tests/realservers/run.sh ]; then
-    tests/realservers/run.sh build || status=1
+    suite realservers tests/realservers/run.sh build
   else
     echo "real-server suite not present"; status=1
   fi
@@ -36,9 +66,11 @@ if [ "${SENDVALE_WINE:-0}" = 1 ]; then
   mkdir -p build-win
   if cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >build-win/configure.log 2>&1 \
       || { cat build-win/configure.log; false; }; then
-    cmake --build build-win -j"$jobs" && tests/wine/run.sh build build-win || status=1
+    suite wine bash -c "cmake --build build-win -j$jobs && tests/wine/run.sh build build-win"
   else
     status=1
   fi
 fi
+echo "== all suites"
+echo "$passed passed, $failed failed"
 exit $status

@@ -3,6 +3,7 @@
 
 #include "platform/ContentTypes.h"
 #include "platform/Text.h"
+#include "quillant/Globals.h"
 #include "quillant/MessagePart.h"
 
 namespace {
@@ -27,15 +28,6 @@ void LookUpType(const char* ext, char* value)
     const int length = std::snprintf(key, sizeof key, ".%s\\Content Type", ext);
     if (length > 0 && static_cast<std::size_t>(length) < sizeof key)
         ReadRegistryString(key, value, VALUE_SIZE);
-}
-
-// The text ends up in a header line: a line break from a database value or a
-// file name must not end that header early.
-void BlankLineBreaks(char* text)
-{
-    for (; *text; ++text)
-        if (*text == '\r' || *text == '\n')
-            *text = ' ';
 }
 
 }  // namespace

@@ -14,6 +14,19 @@ char g_NntpPassword[32] = "";
 
 int g_TimeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
 
+void BlankLineBreaks(char* text)
+{
+    for (; *text; ++text)
+        if (*text == '\r' || *text == '\n')
+            *text = ' ';
+}
+
+std::string WithoutLineBreaks(std::string text)
+{
+    BlankLineBreaks(text.data());
+    return text;
+}
+
 void CopyText(char* dst, std::size_t size, const char* src)
 {
     if (size == 0)

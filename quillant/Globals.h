@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
 
 extern const char* g_ProgramName;  // base name of argv[0], starts every message
 extern int g_Verbose;              // -v, forced on by interactive mode
@@ -21,3 +24,17 @@ constexpr int DEFAULT_TIMEOUT_SECONDS = 300;
 
 // Copies src into dst, cutting it to size-1 characters; always terminates.
 void CopyText(char* dst, std::size_t size, const char* src);
+
+// Turns every CR and LF into a blank: text from outside must not end a
+// header or command line early, nor start a new one.
+void BlankLineBreaks(char* text);
+std::string WithoutLineBreaks(std::string text);
+
+// The messages that only verbose or debug mode prints.
+inline bool Chatty() { return g_Verbose || g_Debug; }
+
+// A stdio stream closed when it goes out of scope.
+struct CFileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using CFilePtr = std::unique_ptr<FILE, CFileCloser>;

@@ -17,12 +17,6 @@ namespace {
 constexpr std::size_t COPY_BLOCK = 48 * 1024;
 const char BLANKS[] = " \t\n\v\f\r";
 
-struct CFileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using CFilePtr = std::unique_ptr<FILE, CFileCloser>;
-
-bool Chatty() { return g_Verbose || g_Debug; }
 
 bool HasHighByte(const char* text)
 {
@@ -92,9 +86,7 @@ void LoadAttachment(CMessagePart& part, const char* fileName)
     part.m_ContentType = GetContentType(fileName, part.m_ContentTypeBuf, sizeof part.m_ContentTypeBuf);
     std::snprintf(part.m_Disposition, sizeof part.m_Disposition, "attachment; filename=\"%s\"",
                   FileBaseName(fileName));
-    for (char* p = part.m_Disposition; *p; ++p)
-        if (*p == '\r' || *p == '\n')
-            *p = ' ';
+    BlankLineBreaks(part.m_Disposition);
     part.m_Data = fileName;
 }
 

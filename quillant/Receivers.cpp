@@ -23,10 +23,7 @@ constexpr std::size_t MAX_LIST_DEPTH = 16;
 // Outside text must not end a header line early or start a new header.
 std::string OneLine(const char* text, std::size_t limit)
 {
-    std::string s(text ? text : "");
-    for (char& c : s)
-        if (c == '\r' || c == '\n')
-            c = ' ';
+    std::string s = WithoutLineBreaks(text ? text : "");
     if (s.size() > limit)
         s.resize(limit);
     return s;
@@ -41,14 +38,9 @@ bool IsKeptChar(unsigned char c)
 
 void Complain(const char* format, const char* argument)
 {
-    if (g_Verbose || g_Debug)
+    if (Chatty())
         std::fprintf(stderr, format, argument);
 }
-
-struct CloseFile {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, CloseFile>;
 
 // Reads "@name" list files, following nested ones, on behalf of AddAddress.
 class CAddressListReader {
@@ -83,7 +75,7 @@ void CAddressListReader::Read(const char* argument)
         Complain("Address files nested too deeply at '%s'. Aborting.\n", argument);
         m_Mail.Raise(ERR_BAD_ARGUMENTS);
     }
-    FilePtr file(std::fopen(name, "r"));
+    CFilePtr file(std::fopen(name, "r"));
     if (!file) {
         Complain("Failed to open address file '%s'. Aborting.\n", argument);
         m_Mail.Raise(ERR_BAD_ARGUMENTS);

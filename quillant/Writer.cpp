@@ -28,16 +28,6 @@ std::string MakeBoundary()
     return boundary;
 }
 
-// The organization comes from the profile or the command line.
-std::string OrganizationLine()
-{
-    std::string organization(g_Organization);
-    for (char& c : organization)
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    return organization;
-}
-
 void CompleteHeaders(CQuillant& mail)
 {
     if (mail.m_UseMime)
@@ -49,7 +39,7 @@ void CompleteHeaders(CQuillant& mail)
         mail.SetFrom(sender.c_str());
     }
     if (g_Organization[0])
-        mail.SetHeader("Organization", OrganizationLine().c_str(), 0);
+        mail.SetHeader("Organization", WithoutLineBreaks(g_Organization).c_str(), 0);
 }
 
 // The multipart header value ends in "\r\n\r\n": being the last header, it

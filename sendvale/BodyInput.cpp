@@ -22,16 +22,12 @@ bool IsDotLine(const char* piece)
     return piece[0] == '.' && (piece[1] == '\0' || piece[1] == '\n' || piece[1] == '\r');
 }
 
-struct CFileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
 // The content up to its size or first NUL; false when it cannot be read.
 bool ReadTextFile(const char* name, std::uint64_t size, std::string& content)
 {
     if (Platform::IsDirectory(name))
         return false;
-    std::unique_ptr<FILE, CFileCloser> file(std::fopen(name, "rb"));
+    CFilePtr file(std::fopen(name, "rb"));
     if (!file)
         return false;
     content.assign(static_cast<std::size_t>(size), '\0');
@@ -95,7 +91,7 @@ bool AppendTextFiles(std::string& text, const StringList& files)
     for (const std::string& name : files) {
         std::uint64_t size = 0;
         if (!Platform::FileSize(name.c_str(), size)) {
-            if (g_Verbose || g_Debug)
+            if (Chatty())
                 std::fprintf(stderr, "%s: Text attachment file '%s' was not found. Aborting.\n",
                              g_ProgramName, name.c_str());
             return false;

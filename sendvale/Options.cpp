@@ -49,9 +49,7 @@ int LeadingNumber(const char* text)
 void SetOrganization(const char* text)
 {
     CopyText(g_Organization, sizeof g_Organization, text);
-    for (char* p = g_Organization; *p; ++p)
-        if (*p == '\r' || *p == '\n')
-            *p = ' ';
+    BlankLineBreaks(g_Organization);
 }
 
 // A cut host name would reach some other server: refuse it instead.

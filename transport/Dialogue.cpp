@@ -18,7 +18,6 @@ namespace {
 constexpr int SMTP_PORT = 25;
 constexpr int NNTP_PORT = 119;
 
-bool Chatty() { return g_Verbose || g_Debug; }
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "transport/Envelope.h"
 
+#include "quillant/Globals.h"
+
 #include <cstring>
 
 namespace {
@@ -34,14 +36,6 @@ std::string Trimmed(const std::string& text)
     if (first == std::string::npos)
         return "";
     return text.substr(first, text.find_last_not_of(BLANKS) - first + 1);
-}
-
-std::string WithoutLineBreaks(std::string text)
-{
-    for (char& c : text)
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    return text;
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ bool ReceiveMore(CServerLink& link, int timeoutSeconds)
     char block[REPLY_BUFFER_SIZE];
     const long n = Platform::ReceiveSome(link.m_Socket.Get(), block, sizeof block, TimeoutMs(timeoutSeconds));
     if (n < 1) {
-        if (n < 0 && Platform::LastSocketTimedOut() && (g_Verbose || g_Debug))
+        if (n < 0 && Platform::LastSocketTimedOut() && Chatty())
             std::fprintf(stderr, "Timed out after %d seconds waiting for the server's reply.\n",
                          EffectiveTimeoutSeconds(timeoutSeconds));
         return false;
@@ -57,7 +57,7 @@ std::size_t CSMTPEmail::GatherReply(CServerLink& link, int timeoutSeconds, char*
         const std::size_t used = scanner.Scan(link.m_Pending.data(), link.m_Pending.size(), complete);
         total += used;
         if (total > MAX_REPLY_BYTES) {
-            if (g_Verbose || g_Debug)
+            if (Chatty())
                 std::fprintf(stderr, "Server reply longer than %d bytes. Aborting.\n",
                              static_cast<int>(MAX_REPLY_BYTES));
             Raise(ERR_RECEIVE);

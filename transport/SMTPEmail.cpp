@@ -66,7 +66,7 @@ int CSMTPEmail::SendBytes(CServerLink& link, const char* data, std::size_t size)
     for (std::size_t sent = 0; sent < size;) {
         const long n = Platform::SendSome(link.m_Socket.Get(), data + sent, size - sent, timeoutMs);
         if (n < 1) {
-            if (Platform::LastSocketTimedOut() && (g_Verbose || g_Debug))
+            if (Platform::LastSocketTimedOut() && Chatty())
                 std::fprintf(stderr, "Timed out after %d seconds sending to the server.\n",
                              EffectiveTimeoutSeconds(g_TimeoutSeconds));
             Raise(ERR_SEND);

@@ -18,6 +18,9 @@ const char* const g_ErrorText[ERROR_CODE_COUNT] = {
     "Out of memory",
     "Failed to open temporary file",
     "Unknown error",
+    "TLS could not be started",
+    "Server certificate not trusted",
+    "Authentication failed",
 };
 
 const char* ErrorText(int code)

@@ -28,7 +28,10 @@ enum {
     ERR_NO_MEMORY = 11,
     ERR_TEMP_FILE = 12,
     ERR_UNKNOWN = 13,
-    ERROR_CODE_COUNT = 14
+    ERR_TLS = 14,
+    ERR_CERTIFICATE = 15,
+    ERR_AUTH = 16,
+    ERROR_CODE_COUNT = 17
 };
 
 // Texts of the codes 0..13, indexed by code.

@@ -1,0 +1,44 @@
+// The transport's own settings from [Setup]: how far to trust the server's
+// certificate and how to log in. Only the URL server forms use them; a bare
+// host name keeps the plain dialogue whatever they say.
+#pragma once
+
+#include <string>
+
+// A text that is wiped from memory when it goes away.
+class CSecretText {
+public:
+    CSecretText() = default;
+    CSecretText(const CSecretText&) = delete;
+    CSecretText& operator=(const CSecretText&) = delete;
+    ~CSecretText() { Wipe(); }
+
+    void Assign(const char* text);
+    void Assign(std::string&& text);
+    void Wipe();
+    const std::string& Text() const { return m_Text; }
+    bool Empty() const { return m_Text.empty(); }
+
+private:
+    std::string m_Text;
+};
+
+// Overwrites a string's bytes before it is released.
+void WipeString(std::string& text);
+
+struct CTransportSettings {
+    std::string m_CaFile;           // "CA File": PEM bundle used instead of the system store
+    std::string m_Fingerprint;      // "TLS Fingerprint": 64 lower-case hex digits, or empty
+    std::string m_SmtpUser;         // "SMTP User"
+    CSecretText m_SmtpPassword;     // "SMTP Password"
+    std::string m_PasswordCommand;  // "SMTP Password Command": prints the password or token
+    std::string m_SmtpAuth;         // "SMTP Auth": "", "plain", "login", "xoauth2" or "oauthbearer"
+};
+
+extern CTransportSettings g_TransportSettings;
+
+// "TLS Fingerprint" as stored: hex digits of SHA-256, colons between pairs
+// optional, either case. False when it is not that; normalized is then empty.
+bool NormalizeFingerprint(const std::string& text, std::string& normalized);
+// A valid "SMTP Auth" value (compared without regard to case), lower-cased.
+bool NormalizeAuthMechanism(const std::string& text, std::string& normalized);

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace Platform {
 
@@ -46,6 +47,9 @@ bool LastSocketTimedOut();
 
 // The local host name, terminated within size bytes; false on failure.
 bool LocalHostName(char* buffer, std::size_t size);
+// The numeric address of the connection's local end ("127.0.0.1", "::1");
+// ipv6 tells which family. False on failure.
+bool LocalAddressText(SocketHandle s, std::string& text, bool& ipv6);
 
 // Listens on 127.0.0.1 (port 0: an ephemeral one); the port bound is stored
 // in boundPort. INVALID_SOCKET_HANDLE on failure.

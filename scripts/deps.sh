@@ -4,7 +4,7 @@
 #   --real-servers  nothing more here: the real-server suite's own start
 #                   scripts install and configure Postfix and INN
 set -euo pipefail
-base=(cmake g++ make libgtest-dev libgmock-dev python3 time)
+base=(cmake g++ make libgtest-dev libgmock-dev libssl-dev openssl python3 time)
 extra=()
 for arg in "$@"; do
   case "$arg" in

@@ -1,13 +1,20 @@
+#include <cctype>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 
+#include "platform/Command.h"
 #include "platform/Sockets.h"
+#include "platform/Tls.h"
 #include "quillant/Globals.h"
 #include "transport/Envelope.h"
+#include "transport/Esmtp.h"
 #include "transport/SMTPEmail.h"
 #include "transport/ServerLink.h"
 #include "transport/ServerName.h"
+#include "transport/Settings.h"
 #include "transport/Spool.h"
 #include "transport/Wire.h"
 
@@ -15,9 +22,30 @@ char g_LocalHostName[256] = "";
 
 namespace {
 
-constexpr int SMTP_PORT = 25;
-constexpr int NNTP_PORT = 119;
+bool NeedsTls(ServerScheme s)
+{
+    return s == ServerScheme::SUBMISSION || s == ServerScheme::SMTPS || s == ServerScheme::NNTPS;
+}
 
+bool LogsIn(const CServerName& server)
+{
+    return !g_TransportSettings.m_SmtpUser.empty()
+        && (server.m_Scheme == ServerScheme::SUBMISSION || server.m_Scheme == ServerScheme::SMTPS);
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A server reply for a message, without its line end.
+std::string ReplyLine(const char* reply)
+{
+    const std::string text = reply;
+    return text.substr(0, text.find_first_of("\r\n"));
+}
 
 }  // namespace
 
@@ -28,8 +56,15 @@ int CSMTPEmail::_SendIt()
             Raise(ERR_START_SOCKETS);
         g_WinsockStarted = 1;
     }
+    CServerName server;
+    ChooseServer(server);
+    CSecretText secret;
+    if (LogsIn(server))
+        FetchSecret(server, secret);
     CServerLink link;  // closed on every way out
-    Connect(link);
+    Connect(link, server);
+    if (ImplicitTls(server.m_Scheme))
+        StartTls(link, server);
     ReadReply(link);
     if (!g_LocalHostName[0] && !Platform::LocalHostName(g_LocalHostName, sizeof g_LocalHostName)) {
         g_LocalHostName[0] = '\0';
@@ -38,10 +73,21 @@ int CSMTPEmail::_SendIt()
                          Platform::LastSocketError());
         Raise(ERR_HOST_NAME);
     }
-    if (m_NewsMode == 1)
+    if (m_NewsMode == 1) {
+        if (server.m_Scheme != ServerScheme::BARE) {
+            // Some servers want it before they take a post; others refuse it.
+            SendString(link, "MODE READER\r\n");
+            const char* reply = ReceiveReply(link);
+            if (reply[0] != '5')
+                JudgeReply(reply);
+        }
         NntpCommands(link);
-    else
+    } else if (server.m_Scheme == ServerScheme::BARE) {
         SmtpCommands(link);
+    } else {
+        EsmtpCommands(link, server, secret);
+    }
+    secret.Wipe();
     AddTransportHeaders();
     CSpoolFile spool;
     if (const int result = WriteSpool(spool))
@@ -52,18 +98,61 @@ int CSMTPEmail::_SendIt()
     return 0;
 }
 
-void CSMTPEmail::Connect(CServerLink& link)
+// Every fault of the settings ends the run before a connection is made.
+void CSMTPEmail::ChooseServer(CServerName& server)
 {
-    const char* text = m_NewsMode == 1 ? g_NntpHost : g_SmtpHost;
-    std::string host;
-    int port = m_NewsMode == 1 ? NNTP_PORT : SMTP_PORT;
-    if (!ParseServerName(text, port, host, port)) {
-        if (Chatty())
-            std::fprintf(stderr, "Bad port in server name '%s'.\n", text);
+    const bool news = m_NewsMode == 1;
+    const char* text = news ? g_NntpHost : g_SmtpHost;
+    const ServerNameStatus status = ParseServer(text, news, server);
+    if (status != ServerNameStatus::OK) {
+        if (Chatty()) {
+            if (status == ServerNameStatus::BAD_PORT)
+                std::fprintf(stderr, "Bad port in server name '%s'.\n", text);
+            else if (status == ServerNameStatus::UNKNOWN_SCHEME)
+                std::fprintf(stderr, "Unknown kind of server in '%s'.\n", text);
+            else if (status == ServerNameStatus::WRONG_KIND)
+                std::fprintf(stderr, "'%s' is not a %s server.\n", text, news ? "news" : "mail");
+            else
+                std::fprintf(stderr, "Bad host in server name '%s'.\n", text);
+        }
         Raise(ERR_CONNECT);
     }
+    if (NeedsTls(server.m_Scheme) && !Platform::TlsAvailable()) {
+        if (Chatty())
+            std::fprintf(stderr, "TLS for '%s' is not available in this build.\n", text);
+        Raise(ERR_TLS);
+    }
+    if (server.m_Scheme == ServerScheme::SMTP && !g_TransportSettings.m_SmtpUser.empty()) {
+        if (Chatty())
+            std::fprintf(stderr, "SMTP User is set, but '%s' has no TLS: a password never goes out in the clear. "
+                                 "Use submission:// or smtps://.\n", text);
+        Raise(ERR_AUTH);
+    }
+}
+
+void CSMTPEmail::FetchSecret(const CServerName&, CSecretText& secret)
+{
+    const std::string& command = g_TransportSettings.m_PasswordCommand;
+    if (command.empty()) {
+        if (g_TransportSettings.m_SmtpPassword.Empty())
+            AuthFails("SMTP User is set, but neither SMTP Password nor SMTP Password Command");
+        secret.Assign(g_TransportSettings.m_SmtpPassword.Text().c_str());
+        return;
+    }
+    std::string line;
+    std::string reason;
+    const bool ok = Platform::RunSecretCommand(command, TimeoutMs(g_TimeoutSeconds), line, reason);
+    secret.Assign(std::move(line));
+    if (!ok)
+        AuthFails("SMTP Password Command: " + reason);
+}
+
+void CSMTPEmail::Connect(CServerLink& link, const CServerName& server)
+{
+    const char* text = m_NewsMode == 1 ? g_NntpHost : g_SmtpHost;
+    const int port = server.m_Port;
     Platform::SocketAddress address;
-    const bool resolved = ResolveHost(host, port, address);
+    const bool resolved = ResolveHost(server.m_Host, port, address);
     const int resolveError = Platform::LastSocketError();
     link.m_Socket.Reset(Platform::OpenStreamSocket(address));
     if (!link.m_Socket.IsOpen())
@@ -81,11 +170,38 @@ void CSMTPEmail::Connect(CServerLink& link)
     Raise(ERR_CONNECT);
 }
 
+void CSMTPEmail::StartTls(CServerLink& link, const CServerName& server)
+{
+    Platform::TlsClientOptions options;
+    options.m_HostName = server.m_Host;
+    options.m_CaFile = g_TransportSettings.m_CaFile;
+    options.m_Fingerprint = g_TransportSettings.m_Fingerprint;
+    auto tls = std::make_unique<Platform::CTlsSession>();
+    std::string reason;
+    std::string fingerprint;
+    const Platform::TlsStatus status =
+        tls->Connect(link.m_Socket.Get(), options, TimeoutMs(g_TimeoutSeconds), reason, fingerprint);
+    if (status == Platform::TlsStatus::OK) {
+        link.m_Tls = std::move(tls);
+        return;
+    }
+    if (Chatty()) {
+        if (status == Platform::TlsStatus::UNTRUSTED)
+            std::fprintf(stderr, "Certificate of server '%s' not trusted: %s.\n", server.m_Host.c_str(),
+                         reason.c_str());
+        else
+            std::fprintf(stderr, "TLS with server '%s' failed: %s.\n", server.m_Host.c_str(), reason.c_str());
+        if (!fingerprint.empty())
+            std::fprintf(stderr, "Its certificate's SHA-256 fingerprint: %s\n", fingerprint.c_str());
+    }
+    Raise(status == Platform::TlsStatus::UNTRUSTED ? ERR_CERTIFICATE : ERR_TLS);
+}
+
 // A command line goes out in pieces: keyword, argument, line end.
-void CSMTPEmail::Command(CServerLink& link, const char* keyword, const char* argument)
+void CSMTPEmail::Command(CServerLink& link, const char* keyword, const char* argument, bool secret)
 {
     SendString(link, keyword);
-    SendString(link, argument);
+    SendBytes(link, argument, std::strlen(argument), secret);
     SendString(link, "\r\n");
     ReadReply(link);
 }
@@ -93,11 +209,137 @@ void CSMTPEmail::Command(CServerLink& link, const char* keyword, const char* arg
 void CSMTPEmail::SmtpCommands(CServerLink& link)
 {
     Command(link, "HELO ", g_LocalHostName);
+    MailCommands(link);
+}
+
+void CSMTPEmail::MailCommands(CServerLink& link)
+{
     Command(link, "MAIL FROM:", EnvelopeSender(GetHeader("X-Sender", nullptr)).c_str());
     for (const std::string& receiver : EnvelopeReceivers(m_Receivers.value_or("")))
         Command(link, "RCPT TO:", receiver.c_str());
     SendString(link, "DATA\r\n");
     ReadReply(link);
+}
+
+void CSMTPEmail::EsmtpCommands(CServerLink& link, const CServerName& server, const CSecretText& secret)
+{
+    std::string address;
+    bool ipv6 = false;
+    if (!std::strchr(g_LocalHostName, '.') && !Platform::LocalAddressText(link.m_Socket.Get(), address, ipv6))
+        Raise(ERR_HOST_NAME);
+    const std::string name = EhloName(g_LocalHostName, address, ipv6);
+    CCapabilities capabilities;
+    Hello(link, name, capabilities);
+    if (server.m_Scheme == ServerScheme::SUBMISSION) {
+        StartTlsCommand(link, server, capabilities);
+        Hello(link, name, capabilities);  // what was offered in the clear no longer counts
+    }
+    if (LogsIn(server))
+        Authenticate(link, server, capabilities, secret);
+    MailCommands(link);
+}
+
+// EHLO, or HELO for a server that does not know it.
+void CSMTPEmail::Hello(CServerLink& link, const std::string& name, CCapabilities& capabilities)
+{
+    capabilities.Clear();
+    SendString(link, "EHLO ");
+    SendString(link, name.c_str());
+    SendString(link, "\r\n");
+    const char* reply = ReceiveReply(link);
+    if (reply[0] == '5') {
+        Command(link, "HELO ", name.c_str());
+        return;
+    }
+    JudgeReply(reply);
+    capabilities.Read(reply);
+}
+
+void CSMTPEmail::StartTlsCommand(CServerLink& link, const CServerName& server, const CCapabilities& capabilities)
+{
+    const char* text = g_SmtpHost;
+    if (!capabilities.Has("STARTTLS")) {
+        if (Chatty())
+            std::fprintf(stderr, "Server '%s' does not offer STARTTLS.\n", text);
+        Raise(ERR_TLS);
+    }
+    SendString(link, "STARTTLS\r\n");
+    const char* reply = ReceiveReply(link);
+    if (reply[0] != '2') {
+        if (Chatty())
+            std::fprintf(stderr, "Server '%s' refused STARTTLS: %s\n", text, ReplyLine(reply).c_str());
+        Raise(ERR_TLS);
+    }
+    // Anything sent before the handshake would be taken as said inside TLS.
+    if (!link.m_Pending.empty()) {
+        if (Chatty())
+            std::fprintf(stderr, "Server '%s' sent data before the TLS handshake. Aborting.\n", text);
+        Raise(ERR_TLS);
+    }
+    StartTls(link, server);
+}
+
+void CSMTPEmail::AuthFails(const std::string& why)
+{
+    if (Chatty())
+        std::fprintf(stderr, "Authentication failed: %s.\n", why.c_str());
+    Raise(ERR_AUTH);
+}
+
+// expected is the first digit of the reply that lets the login go on. An
+// OAuth error arrives as a 334 challenge that wants one more line before
+// the final refusal.
+void CSMTPEmail::ExpectAuthReply(CServerLink& link, char expected, const char* oauthDismissal)
+{
+    const char* reply = ReceiveReply(link);
+    if (reply[0] == expected)
+        return;
+    if (oauthDismissal && reply[0] == '3') {
+        SendString(link, oauthDismissal);
+        reply = ReceiveReply(link);
+    }
+    AuthFails("the server said " + ReplyLine(reply));
+}
+
+void CSMTPEmail::Authenticate(CServerLink& link, const CServerName& server, const CCapabilities& capabilities,
+                              const CSecretText& secret)
+{
+    std::string mechanism = g_TransportSettings.m_SmtpAuth;
+    if (mechanism.empty())
+        mechanism = capabilities.OffersAuth("PLAIN") ? "plain" : capabilities.OffersAuth("LOGIN") ? "login" : "";
+    if (mechanism.empty())
+        AuthFails("the server offers neither PLAIN nor LOGIN");
+    if (!capabilities.OffersAuth(mechanism.c_str()))
+        AuthFails("the server does not offer " + Upper(mechanism));
+    const std::string& user = g_TransportSettings.m_SmtpUser;
+    CSecretText response;  // wiped on every way out
+    const char* dismissal = nullptr;
+    if (mechanism == "login") {
+        SendString(link, "AUTH LOGIN\r\n");
+        ExpectAuthReply(link, '3');
+        SendString(link, Base64Text(user).c_str());
+        SendString(link, "\r\n");
+        ExpectAuthReply(link, '3');
+        response.Assign(Base64Text(secret.Text()));
+        SendBytes(link, response.Text().data(), response.Text().size(), true);
+    } else {
+        if (mechanism == "plain") {
+            SendString(link, "AUTH PLAIN ");
+            response.Assign(SaslPlain(user, secret.Text()));
+        } else if (mechanism == "xoauth2") {
+            SendString(link, "AUTH XOAUTH2 ");
+            response.Assign(SaslXoauth2(user, secret.Text()));
+            dismissal = "\r\n";
+        } else {
+            SendString(link, "AUTH OAUTHBEARER ");
+            response.Assign(SaslOauthBearer(user, server.m_Host, server.m_Port, secret.Text()));
+            dismissal = "AQ==\r\n";  // a lone ^A ends a failed exchange (RFC 7628 3.2.3)
+        }
+        SendBytes(link, response.Text().data(), response.Text().size(), true);
+    }
+    response.Wipe();
+    SendString(link, "\r\n");
+    ExpectAuthReply(link, '2', dismissal);
 }
 
 // GROUP takes one group; the Newsgroups header decides where the article goes.
@@ -106,7 +348,7 @@ void CSMTPEmail::NntpCommands(CServerLink& link)
     if (g_NntpUser[0]) {
         Command(link, "AUTHINFO USER ", g_NntpUser);
         if (g_NntpPassword[0])
-            Command(link, "AUTHINFO PASS ", g_NntpPassword);
+            Command(link, "AUTHINFO PASS ", g_NntpPassword, true);
     }
     Command(link, "GROUP ", FirstNewsgroup(m_Receivers.value_or("")).c_str());
     SendString(link, "POST\r\n");
@@ -175,6 +417,8 @@ void CSMTPEmail::Quit(CServerLink& link)
     try {
         SendString(link, "QUIT\r\n");
         ReadReply(link);
+        if (link.m_Tls)
+            link.m_Tls->Shutdown(TimeoutMs(g_TimeoutSeconds));
     } catch (CSMTPError*) {
         if (g_Debug)
             std::fprintf(stderr, "QUIT failed after the message was accepted (%s); it was delivered.\n",

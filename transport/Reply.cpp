@@ -29,7 +29,7 @@ void TraceReceived(const char* data, std::size_t size)
 bool ReceiveMore(CServerLink& link, int timeoutSeconds)
 {
     char block[REPLY_BUFFER_SIZE];
-    const long n = Platform::ReceiveSome(link.m_Socket.Get(), block, sizeof block, TimeoutMs(timeoutSeconds));
+    const long n = link.ReceiveSome(block, sizeof block, TimeoutMs(timeoutSeconds));
     if (n < 1) {
         if (n < 0 && Platform::LastSocketTimedOut() && Chatty())
             std::fprintf(stderr, "Timed out after %d seconds waiting for the server's reply.\n",
@@ -72,7 +72,7 @@ std::size_t CSMTPEmail::GatherReply(CServerLink& link, int timeoutSeconds, char*
     return held;
 }
 
-int CSMTPEmail::ReadReply(CServerLink& link, int timeoutSeconds)
+const char* CSMTPEmail::ReceiveReply(CServerLink& link, int timeoutSeconds)
 {
     if (!g_ReplyBuffer) {
         g_ReplyBuffer.reset(new (std::nothrow) char[REPLY_BUFFER_SIZE]);
@@ -81,9 +81,20 @@ int CSMTPEmail::ReadReply(CServerLink& link, int timeoutSeconds)
     }
     char* reply = g_ReplyBuffer.get();
     reply[GatherReply(link, timeoutSeconds > 0 ? timeoutSeconds : g_TimeoutSeconds, reply)] = '\0';
+    return reply;
+}
+
+void CSMTPEmail::JudgeReply(const char* reply)
+{
     if (static_cast<signed char>(reply[0]) <= '3')  // only the first byte decides
-        return 1;
+        return;
     if (m_HtmlErrorReport)
         std::printf("<h3>SMTP server error: %s</h3>\n", reply);
     Raise(ERR_SERVER);
+}
+
+int CSMTPEmail::ReadReply(CServerLink& link, int timeoutSeconds)
+{
+    JudgeReply(ReceiveReply(link, timeoutSeconds));
+    return 1;
 }

@@ -23,6 +23,17 @@ int TimeoutMs(int seconds)
     return s > INT_MAX / 1000 ? INT_MAX : s * 1000;
 }
 
+long CServerLink::SendSome(const char* data, std::size_t size, int timeoutMs)
+{
+    return m_Tls ? m_Tls->Send(data, size, timeoutMs) : Platform::SendSome(m_Socket.Get(), data, size, timeoutMs);
+}
+
+long CServerLink::ReceiveSome(char* buffer, std::size_t size, int timeoutMs)
+{
+    return m_Tls ? m_Tls->Receive(buffer, size, timeoutMs)
+                 : Platform::ReceiveSome(m_Socket.Get(), buffer, size, timeoutMs);
+}
+
 CSMTPEmail::CSMTPEmail()
 {
     ++g_SMTPEmailCount;
@@ -56,15 +67,18 @@ int CSMTPEmail::SendString(CServerLink& link, const char* text)
     return SendBytes(link, text, std::strlen(text));
 }
 
-int CSMTPEmail::SendBytes(CServerLink& link, const char* data, std::size_t size)
+int CSMTPEmail::SendBytes(CServerLink& link, const char* data, std::size_t size, bool secret)
 {
     if (g_Debug) {
         std::fputs("Posting: ", stderr);
-        std::fwrite(data, 1, size, stderr);
+        if (secret)
+            std::fputs("********", stderr);
+        else
+            std::fwrite(data, 1, size, stderr);
     }
     const int timeoutMs = TimeoutMs(g_TimeoutSeconds);
     for (std::size_t sent = 0; sent < size;) {
-        const long n = Platform::SendSome(link.m_Socket.Get(), data + sent, size - sent, timeoutMs);
+        const long n = link.SendSome(data + sent, size - sent, timeoutMs);
         if (n < 1) {
             if (Platform::LastSocketTimedOut() && Chatty())
                 std::fprintf(stderr, "Timed out after %d seconds sending to the server.\n",

@@ -2,7 +2,8 @@
 // connection, the message sent through a temporary spool file.
 //
 // The server name ("HOST" or "NNTP HOST") may carry a port: "name:port" or
-// "[IPv6-literal]:port"; without one, 25 or 119. Every socket call waits at
+// "[IPv6-literal]:port"; without one, 25 or 119. The URL forms (ServerName.h)
+// bring EHLO, TLS, SMTP AUTH and MODE READER; a bare name never does. Every socket call waits at
 // most g_TimeoutSeconds (the reply to the end-of-data line twice as long).
 // The message goes out in canonical form (CR LF line ends, leading dots
 // doubled), after all of it was written to the spool without error. The
@@ -19,14 +20,21 @@
 //  10  the local host name cannot be had
 //  11  the reply buffer cannot be allocated
 //  12  the spool file cannot be created or written
+//  14  TLS cannot be started or agreed
+//  15  the server's certificate is not trusted
+//  16  the login fails, cannot be made, or would go out in the clear
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "quillant/Quillant.h"
 
+class CCapabilities;
+class CSecretText;
 class CServerLink;
 class CSpoolFile;
+struct CServerName;
 
 extern int g_SMTPEmailCount;   // live CSMTPEmail objects
 extern int g_WinsockStarted;   // set once the socket library was started
@@ -48,10 +56,15 @@ public:
 
     // Sends text whole (debug mode traces it as "Posting: %s"); raises 7.
     int SendString(CServerLink& link, const char* text);
-    int SendBytes(CServerLink& link, const char* data, std::size_t size);
+    // A secret goes out whole but shows as "********" in the trace.
+    int SendBytes(CServerLink& link, const char* data, std::size_t size, bool secret = false);
     // Reads one complete reply and judges its first byte; raises 8, 9 or 11.
     // A time-out of 0 uses the general one.
     int ReadReply(CServerLink& link, int timeoutSeconds = 0);
+    // The two halves of ReadReply: the reply itself (raises 8 or 11), kept
+    // until the next one is read, and the verdict on it (raises 9).
+    const char* ReceiveReply(CServerLink& link, int timeoutSeconds = 0);
+    void JudgeReply(const char* reply);
 
     // When not 0, a failing reply is also printed to standard output as an
     // HTML heading.
@@ -59,9 +72,20 @@ public:
 
 private:
     std::size_t GatherReply(CServerLink& link, int timeoutSeconds, char* reply);
-    void Connect(CServerLink& link);
-    void Command(CServerLink& link, const char* keyword, const char* argument);
+    void ChooseServer(CServerName& server);
+    void FetchSecret(const CServerName& server, CSecretText& secret);
+    void Connect(CServerLink& link, const CServerName& server);
+    void StartTls(CServerLink& link, const CServerName& server);
+    void Command(CServerLink& link, const char* keyword, const char* argument, bool secret = false);
     void SmtpCommands(CServerLink& link);
+    void EsmtpCommands(CServerLink& link, const CServerName& server, const CSecretText& secret);
+    void Hello(CServerLink& link, const std::string& name, CCapabilities& capabilities);
+    void StartTlsCommand(CServerLink& link, const CServerName& server, const CCapabilities& capabilities);
+    void Authenticate(CServerLink& link, const CServerName& server, const CCapabilities& capabilities,
+                      const CSecretText& secret);
+    void ExpectAuthReply(CServerLink& link, char expected, const char* oauthDismissal = nullptr);
+    [[noreturn]] void AuthFails(const std::string& why);
+    void MailCommands(CServerLink& link);
     void NntpCommands(CServerLink& link);
     void AddTransportHeaders();
     int WriteSpool(CSpoolFile& spool);

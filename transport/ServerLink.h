@@ -1,13 +1,21 @@
 // One connection to the server and the bytes it sent past the last reply.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 
 #include "platform/Sockets.h"
+#include "platform/Tls.h"
 
 class CServerLink {
 public:
+    // As Platform::SendSome and ReceiveSome, inside TLS once it is up.
+    long SendSome(const char* data, std::size_t size, int timeoutMs);
+    long ReceiveSome(char* buffer, std::size_t size, int timeoutMs);
+
     Platform::CSocket m_Socket;
+    std::unique_ptr<Platform::CTlsSession> m_Tls;  // set once TLS is up
     // Bytes received behind the end of the last reply: the start of the next.
     std::string m_Pending;
 };

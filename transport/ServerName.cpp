@@ -1,5 +1,8 @@
 #include "transport/ServerName.h"
 
+#include "platform/Text.h"
+
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -47,4 +50,54 @@ bool ParseServerName(const char* text, int defaultPort, std::string& host, int& 
 bool ResolveHost(const std::string& host, int port, Platform::SocketAddress& out)
 {
     return Platform::ResolveAddress(host.c_str(), port, out);
+}
+
+namespace {
+
+struct CSchemeInfo {
+    const char* m_Name;
+    ServerScheme m_Scheme;
+    int m_Port;
+    bool m_News;
+};
+
+const CSchemeInfo SCHEMES[] = {
+    {"smtp", ServerScheme::SMTP, 25, false},        {"submission", ServerScheme::SUBMISSION, 587, false},
+    {"smtps", ServerScheme::SMTPS, 465, false},     {"submissions", ServerScheme::SMTPS, 465, false},
+    {"nntp", ServerScheme::NNTP, 119, true},        {"nntps", ServerScheme::NNTPS, 563, true},
+};
+
+
+}  // namespace
+
+ServerNameStatus ParseServer(const char* text, bool news, CServerName& out)
+{
+    out = CServerName{};
+    const std::string name = text ? text : "";
+    const std::size_t mark = name.find("://");
+    if (mark == std::string::npos)
+        return ParseServerName(text, news ? 119 : 25, out.m_Host, out.m_Port) ? ServerNameStatus::OK
+                                                                              : ServerNameStatus::BAD_PORT;
+    const std::string scheme = name.substr(0, mark);
+    const CSchemeInfo* info = nullptr;
+    for (const CSchemeInfo& s : SCHEMES)
+        if (Platform::SameTextNoCase(scheme, s.m_Name))
+            info = &s;
+    if (!info)
+        return ServerNameStatus::UNKNOWN_SCHEME;
+    if (info->m_News != news)
+        return ServerNameStatus::WRONG_KIND;
+    out.m_Scheme = info->m_Scheme;
+    std::string rest = name.substr(mark + 3);
+    if (!rest.empty() && rest.back() == '/')
+        rest.pop_back();
+    // A bare IPv6 literal needs its brackets here; paths and logins have no
+    // meaning for us.
+    const bool bracketed = !rest.empty() && rest[0] == '[';
+    if (rest.empty() || rest.find_first_of("/@?# ") != std::string::npos
+        || (!bracketed && rest.find(':') != rest.rfind(':')))
+        return ServerNameStatus::BAD_HOST;
+    if (!ParseServerName(rest.c_str(), info->m_Port, out.m_Host, out.m_Port))
+        return ServerNameStatus::BAD_PORT;
+    return out.m_Host.empty() ? ServerNameStatus::BAD_HOST : ServerNameStatus::OK;
 }

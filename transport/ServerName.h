@@ -15,3 +15,24 @@ bool ParseServerName(const char* text, int defaultPort, std::string& host, int& 
 // port. False for an empty or unknown host and for the unspecified address;
 // the reason is left for Platform::LastSocketError().
 bool ResolveHost(const std::string& host, int port, Platform::SocketAddress& out);
+
+// The URL forms bring ESMTP, TLS and logins; a bare name keeps the plain
+// dialogue.
+enum class ServerScheme { BARE, SMTP, SUBMISSION, SMTPS, NNTP, NNTPS };
+
+struct CServerName {
+    ServerScheme m_Scheme = ServerScheme::BARE;
+    std::string m_Host;  // without brackets
+    int m_Port = 0;
+};
+
+enum class ServerNameStatus { OK, BAD_PORT, UNKNOWN_SCHEME, WRONG_KIND, BAD_HOST };
+
+// Reads a configured server name for mail (news false) or news. Besides the
+// bare forms: smtp:// (25), submission:// (587), smtps:// and submissions://
+// (465) for mail; nntp:// (119) and nntps:// (563) for news; each with an
+// optional ":port" and a trailing "/". Schemes compare without regard to case.
+ServerNameStatus ParseServer(const char* text, bool news, CServerName& out);
+
+// Whether the dialogue starts TLS at connect or through STARTTLS.
+inline bool ImplicitTls(ServerScheme s) { return s == ServerScheme::SMTPS || s == ServerScheme::NNTPS; }

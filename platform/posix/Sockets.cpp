@@ -190,6 +190,26 @@ bool LocalHostName(char* buffer, std::size_t size)
     return true;
 }
 
+bool LocalAddressText(SocketHandle s, std::string& text, bool& ipv6)
+{
+    sockaddr_storage sa{};
+    socklen_t length = sizeof sa;
+    char buffer[INET6_ADDRSTRLEN];
+    if (getsockname(Fd(s), reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
+        SetSocketError(errno);
+        return false;
+    }
+    ipv6 = sa.ss_family == AF_INET6;
+    const void* address = ipv6 ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&sa)->sin6_addr)
+                               : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(&sa)->sin_addr);
+    if (!inet_ntop(sa.ss_family, address, buffer, sizeof buffer)) {
+        SetSocketError(errno);
+        return false;
+    }
+    text = buffer;
+    return true;
+}
+
 SocketHandle ListenLoopback(int port, int& boundPort)
 {
     CSocket listener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));

@@ -221,6 +221,30 @@ bool LocalHostName(char* buffer, std::size_t size)
     return true;
 }
 
+bool LocalAddressText(SocketHandle s, std::string& text, bool& ipv6)
+{
+    sockaddr_storage sa{};
+    int length = sizeof sa;
+    char buffer[INET6_ADDRSTRLEN];
+    DWORD size = sizeof buffer;
+    if (getsockname(Sock(s), reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
+        SetSocketError(WSAGetLastError());
+        return false;
+    }
+    ipv6 = sa.ss_family == AF_INET6;
+    // The port must not appear in the text.
+    if (ipv6)
+        reinterpret_cast<sockaddr_in6*>(&sa)->sin6_port = 0;
+    else
+        reinterpret_cast<sockaddr_in*>(&sa)->sin_port = 0;
+    if (WSAAddressToStringA(reinterpret_cast<sockaddr*>(&sa), static_cast<DWORD>(length), nullptr, buffer, &size) != 0) {
+        SetSocketError(WSAGetLastError());
+        return false;
+    }
+    text = buffer;
+    return true;
+}
+
 SocketHandle ListenLoopback(int port, int& boundPort)
 {
     CSocket listener(static_cast<SocketHandle>(socket(AF_INET, SOCK_STREAM, 0)));

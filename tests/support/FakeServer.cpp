@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 
 namespace FakeServer {
@@ -32,6 +33,7 @@ const CKeyword KEYWORDS[] = {
     {"expect", StepKind::EXPECT, true},      {"expect-prefix", StepKind::EXPECT_PREFIX, true},
     {"data", StepKind::DATA, false},         {"pause", StepKind::PAUSE, true},
     {"close", StepKind::CLOSE, false},       {"hang", StepKind::HANG, false},
+    {"starttls", StepKind::STARTTLS, false},
 };
 
 bool ParseStep(const std::string& line, CStep& step, std::string& why)
@@ -138,12 +140,28 @@ public:
     CConnection(CServerBase& owner, Platform::SocketHandle s, int idleMs)
         : m_Owner(owner), m_Socket(s), m_IdleMs(idleMs) {}
 
+    // False with a reason when no session could be agreed. Bytes the client
+    // sent ahead of its handshake count as the start of it.
+    bool StartTls(const CServerOptions& options, std::string& reason)
+    {
+        if (!m_Pending.empty()) {
+            reason = "client sent data before the TLS handshake";
+            return false;
+        }
+        m_Tls = std::make_unique<Platform::CTlsSession>();
+        if (m_Tls->Accept(m_Socket.Get(), options.m_TlsCertFile, options.m_TlsKeyFile, m_IdleMs, reason))
+            return true;
+        m_Tls.reset();
+        return false;
+    }
+
     bool Send(const std::string& bytes)
     {
         std::size_t sent = 0;
         while (sent < bytes.size()) {
-            const long n = Platform::SendSome(m_Socket.Get(), bytes.data() + sent,
-                                              bytes.size() - sent, m_IdleMs);
+            const long n = m_Tls ? m_Tls->Send(bytes.data() + sent, bytes.size() - sent, m_IdleMs)
+                                 : Platform::SendSome(m_Socket.Get(), bytes.data() + sent,
+                                                      bytes.size() - sent, m_IdleMs);
             if (n < 1)
                 return false;
             sent += static_cast<std::size_t>(n);
@@ -191,7 +209,8 @@ private:
     bool Fill()
     {
         char buffer[4096];
-        const long n = Platform::ReceiveSome(m_Socket.Get(), buffer, sizeof buffer, m_IdleMs);
+        const long n = m_Tls ? m_Tls->Receive(buffer, sizeof buffer, m_IdleMs)
+                             : Platform::ReceiveSome(m_Socket.Get(), buffer, sizeof buffer, m_IdleMs);
         if (n < 1)
             return false;
         m_Owner.Record(buffer, static_cast<std::size_t>(n));
@@ -201,6 +220,7 @@ private:
 
     CServerBase& m_Owner;
     Platform::CSocket m_Socket;
+    std::unique_ptr<Platform::CTlsSession> m_Tls;
     int m_IdleMs;
     std::string m_Pending;
 };
@@ -236,7 +256,11 @@ void CServerBase::Run()
             break;
         }
         CConnection connection(*this, s, m_Options.m_IdleMs);
-        Serve(connection);
+        std::string reason;
+        if (!m_Options.m_ImplicitTls || connection.StartTls(m_Options, reason))
+            Serve(connection);
+        else
+            AddProblem("TLS at connect: " + reason);
         {
             std::lock_guard<std::mutex> lock(m_Mutex);
             ++m_Served;
@@ -306,6 +330,11 @@ bool CScriptServer::RunStep(CConnection& connection, const CStep& step, std::siz
         std::this_thread::sleep_for(std::chrono::milliseconds(step.m_Milliseconds));
         return true;
     case StepKind::CLOSE:
+        return false;
+    case StepKind::STARTTLS:
+        if (connection.StartTls(m_Options, payload))
+            return true;
+        AddProblem(where + "TLS: " + payload);
         return false;
     case StepKind::HANG:
         connection.Drain();

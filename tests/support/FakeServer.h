@@ -20,6 +20,8 @@
 //   pause MS            wait MS milliseconds before the next step
 //   close               close the connection at once
 //   hang                never answer: record until the client closes
+//   starttls            TLS handshake as the server, with the options'
+//                       certificate; what follows runs inside TLS
 // When the steps are done the server still records until the client closes.
 // A mismatch is noted in Problems() and ends the session (the connection is
 // closed), so the client sees a vanished server.
@@ -64,10 +66,11 @@
 #include <vector>
 
 #include "platform/Sockets.h"
+#include "platform/Tls.h"
 
 namespace FakeServer {
 
-enum class StepKind { SEND, SEND_RAW, EXPECT, EXPECT_PREFIX, DATA, PAUSE, CLOSE, HANG };
+enum class StepKind { SEND, SEND_RAW, EXPECT, EXPECT_PREFIX, DATA, PAUSE, CLOSE, HANG, STARTTLS };
 
 struct CStep {
     StepKind m_Kind = StepKind::SEND;
@@ -84,6 +87,10 @@ struct CServerOptions {
     int m_Port = 0;
     int m_Sessions = 1;          // 0: until no client arrives within the idle time
     int m_IdleMs = 10000;
+    // TLS: the certificate and key (PEM) for "starttls" and implicit TLS.
+    std::string m_TlsCertFile;
+    std::string m_TlsKeyFile;
+    bool m_ImplicitTls = false;  // handshake as soon as a client connects
 };
 
 // One accepted connection: buffered line and payload reads, recording.

@@ -87,11 +87,13 @@ struct CRun {
 
 // Starts the server, points the mail's server setting at it, runs send and
 // records what the server received and found wrong.
+// scheme, when given, makes the server name a URL form ("smtps" and so on).
 template <class Send>
-void Serve(FakeServer::CServerBase& server, const CSMTPEmail& mail, CRun& run, Send send)
+void Serve(FakeServer::CServerBase& server, const CSMTPEmail& mail, CRun& run, Send send,
+           const std::string& scheme = "")
 {
     EXPECT_TRUE(server.Start());
-    const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+    const std::string host = (scheme.empty() ? "" : scheme + "://") + "127.0.0.1:" + std::to_string(server.Port());
     if (mail.m_NewsMode == 1)
         CopyText(g_NntpHost, sizeof g_NntpHost, host.c_str());
     else
@@ -112,7 +114,8 @@ inline CRun SendTo(FakeServer::CServerBase& server, CSMTPEmail& mail)
 
 // Plays the transcript on a fake server while send(run) fills in the code.
 template <class Send>
-CRun PlayTranscript(const CSMTPEmail& mail, const std::string& transcript, Send send)
+CRun PlayTranscript(const CSMTPEmail& mail, const std::string& transcript, Send send,
+                    const FakeServer::CServerOptions& options = {}, const std::string& scheme = "")
 {
     CRun run;
     std::string script;
@@ -120,8 +123,8 @@ CRun PlayTranscript(const CSMTPEmail& mail, const std::string& transcript, Send 
     std::vector<FakeServer::CStep> steps;
     std::string error;
     EXPECT_TRUE(FakeServer::ParseScript(script, steps, error)) << error;
-    FakeServer::CScriptServer server(steps);
-    Serve(server, mail, run, [&] { send(run); });
+    FakeServer::CScriptServer server(steps, options);
+    Serve(server, mail, run, [&] { send(run); }, scheme);
     return run;
 }
 

@@ -1,0 +1,60 @@
+// TLS sessions carried over the socket calls of Sockets.h, so that every
+// handshake, read and write keeps their time-outs and their failure seam.
+// The client side verifies the server; the server side exists for the
+// loopback test servers.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "platform/Sockets.h"
+
+namespace Platform {
+
+// False where this build has no TLS; every handshake then fails.
+bool TlsAvailable();
+
+enum class TlsStatus { OK, FAILED, UNTRUSTED };
+
+struct TlsClientOptions {
+    // The server's name as configured: sent as SNI and matched against the
+    // certificate; an IPv4 or IPv6 literal is matched as an address, no SNI.
+    std::string m_HostName;
+    // PEM bundle used instead of the system's trust store; empty: the store.
+    std::string m_CaFile;
+    // SHA-256 of the server's certificate, 64 lower-case hex digits. When
+    // set, only this certificate is accepted and the chain is not consulted.
+    std::string m_Fingerprint;
+};
+
+class CTlsSession {
+public:
+    CTlsSession();
+    CTlsSession(const CTlsSession&) = delete;
+    CTlsSession& operator=(const CTlsSession&) = delete;
+    ~CTlsSession();
+
+    // TLS 1.2 or later as a client on s. FAILED: no TLS could be agreed;
+    // UNTRUSTED: the certificate failed verification or the pin. reason is a
+    // one-line text; fingerprint the certificate's SHA-256 ("AB:CD:...")
+    // whenever the server showed one.
+    TlsStatus Connect(SocketHandle s, const TlsClientOptions& options, int timeoutMs, std::string& reason,
+                      std::string& fingerprint);
+    // The server side, with a PEM certificate (chain) and key.
+    bool Accept(SocketHandle s, const std::string& certificateFile, const std::string& keyFile, int timeoutMs,
+                std::string& reason);
+
+    // As SendSome and ReceiveSome, on the session's plain text.
+    long Send(const char* data, std::size_t size, int timeoutMs);
+    long Receive(char* buffer, std::size_t size, int timeoutMs);
+    // Tells the peer the session ends (best effort, never waits for its reply).
+    void Shutdown(int timeoutMs);
+
+    struct CState;
+
+private:
+    std::unique_ptr<CState> m_State;
+};
+
+}  // namespace Platform

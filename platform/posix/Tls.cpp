@@ -1,0 +1,300 @@
+#include "platform/Tls.h"
+
+#include "platform/common/SocketState.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+namespace Platform {
+
+// OpenSSL talks to two memory buffers; we move the bytes between them and
+// the socket ourselves, one bounded socket call at a time.
+struct CTlsSession::CState {
+    SSL_CTX* m_Context = nullptr;
+    SSL* m_Ssl = nullptr;
+    BIO* m_In = nullptr;   // ciphertext from the peer, owned by m_Ssl
+    BIO* m_Out = nullptr;  // ciphertext for the peer, owned by m_Ssl
+    SocketHandle m_Socket = INVALID_SOCKET_HANDLE;
+
+    ~CState()
+    {
+        SSL_free(m_Ssl);
+        SSL_CTX_free(m_Context);
+    }
+
+    bool Begin(SocketHandle s, const SSL_METHOD* method, std::string& reason)
+    {
+        m_Socket = s;
+        m_Context = SSL_CTX_new(method);
+        if (m_Context)
+            SSL_CTX_set_min_proto_version(m_Context, TLS1_2_VERSION);
+        m_Ssl = m_Context ? SSL_new(m_Context) : nullptr;
+        m_In = BIO_new(BIO_s_mem());
+        m_Out = BIO_new(BIO_s_mem());
+        if (!m_Ssl || !m_In || !m_Out) {
+            BIO_free(m_In);
+            BIO_free(m_Out);
+            m_In = m_Out = nullptr;
+            reason = "cannot set up TLS";
+            return false;
+        }
+        SSL_set_bio(m_Ssl, m_In, m_Out);
+        SSL_set_mode(m_Ssl, SSL_MODE_ENABLE_PARTIAL_WRITE);
+        return true;
+    }
+
+    // Sends what OpenSSL has queued for the peer.
+    bool Flush(int timeoutMs)
+    {
+        char block[16384];
+        for (;;) {
+            const int n = BIO_read(m_Out, block, sizeof block);
+            if (n <= 0)
+                return true;
+            for (int sent = 0; sent < n;) {
+                const long m = SendSome(m_Socket, block + sent, static_cast<std::size_t>(n - sent), timeoutMs);
+                if (m < 1)
+                    return false;
+                sent += static_cast<int>(m);
+            }
+        }
+    }
+
+    // Hands one receive of ciphertext to OpenSSL: its count, 0 when the peer
+    // closed, -1 on failure or time-out.
+    long Fill(int timeoutMs)
+    {
+        char block[16384];
+        const long n = ReceiveSome(m_Socket, block, sizeof block, timeoutMs);
+        if (n > 0)
+            BIO_write(m_In, block, static_cast<int>(n));
+        return n;
+    }
+
+    // Drives the handshake to its end; false with a reason otherwise.
+    bool Handshake(int timeoutMs, std::string& reason)
+    {
+        for (;;) {
+            const int rc = SSL_do_handshake(m_Ssl);
+            const int error = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(m_Ssl, rc);
+            // Alerts are sent too, so the peer learns why.
+            if (!Flush(timeoutMs)) {
+                reason = LastSocketTimedOut() ? "timed out sending the handshake" : "connection lost in the handshake";
+                return false;
+            }
+            if (error == SSL_ERROR_NONE)
+                return true;
+            if (error != SSL_ERROR_WANT_READ) {
+                reason = OpenSslReason("handshake failed");
+                return false;
+            }
+            const long n = Fill(timeoutMs);
+            if (n < 1) {
+                reason = n == 0 ? "the server closed the connection in the handshake"
+                       : LastSocketTimedOut() ? "timed out waiting for the handshake"
+                                              : "connection lost in the handshake";
+                return false;
+            }
+        }
+    }
+
+    static std::string OpenSslReason(const char* what)
+    {
+        const unsigned long code = ERR_get_error();
+        ERR_clear_error();
+        if (!code)
+            return what;
+        char text[256];
+        ERR_error_string_n(code, text, sizeof text);
+        return std::string(what) + " (" + text + ")";
+    }
+};
+
+namespace {
+
+std::string Sha256Fingerprint(X509* certificate)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    if (!certificate || !X509_digest(certificate, EVP_sha256(), digest, &length))
+        return "";
+    std::string text;
+    char pair[4];
+    for (unsigned i = 0; i < length; ++i) {
+        std::snprintf(pair, sizeof pair, i ? ":%02X" : "%02X", digest[i]);
+        text += pair;
+    }
+    return text;
+}
+
+std::string PlainHex(const std::string& fingerprint)
+{
+    std::string hex;
+    for (const char c : fingerprint)
+        if (c != ':')
+            hex += static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+    return hex;
+}
+
+bool IsAddressLiteral(const std::string& host)
+{
+    unsigned char address[16];
+    return inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
+}
+
+// The verdict is taken after the handshake, so the certificate is at hand
+// for the message; nothing of ours has been sent by then.
+int KeepGoing(int, X509_STORE_CTX*) { return 1; }
+
+void SetTlsError() { SetSocketError(EPROTO); }
+
+}  // namespace
+
+bool TlsAvailable() { return true; }
+
+CTlsSession::CTlsSession() = default;
+CTlsSession::~CTlsSession() = default;
+
+TlsStatus CTlsSession::Connect(SocketHandle s, const TlsClientOptions& options, int timeoutMs,
+                               std::string& reason, std::string& fingerprint)
+{
+    fingerprint.clear();
+    m_State = std::make_unique<CState>();
+    CState& st = *m_State;
+    if (!st.Begin(s, TLS_client_method(), reason))
+        return TlsStatus::FAILED;
+    const bool pinned = !options.m_Fingerprint.empty();
+    if (!pinned) {
+        const bool loaded = options.m_CaFile.empty()
+            ? SSL_CTX_set_default_verify_paths(st.m_Context) == 1
+            : SSL_CTX_load_verify_locations(st.m_Context, options.m_CaFile.c_str(), nullptr) == 1;
+        if (!loaded) {
+            reason = CState::OpenSslReason(options.m_CaFile.empty() ? "cannot load the system's trust store"
+                                                                     : "cannot load the CA File");
+            return TlsStatus::UNTRUSTED;
+        }
+        SSL_set_verify(st.m_Ssl, SSL_VERIFY_PEER, KeepGoing);
+        X509_VERIFY_PARAM* param = SSL_get0_param(st.m_Ssl);
+        const bool named = IsAddressLiteral(options.m_HostName)
+            ? X509_VERIFY_PARAM_set1_ip_asc(param, options.m_HostName.c_str()) == 1
+            : X509_VERIFY_PARAM_set1_host(param, options.m_HostName.c_str(), 0) == 1;
+        if (!named) {
+            reason = "cannot check the certificate against '" + options.m_HostName + "'";
+            return TlsStatus::UNTRUSTED;
+        }
+    } else {
+        SSL_set_verify(st.m_Ssl, SSL_VERIFY_NONE, nullptr);
+    }
+    if (!IsAddressLiteral(options.m_HostName) && !options.m_HostName.empty())
+        SSL_set_tlsext_host_name(st.m_Ssl, options.m_HostName.c_str());
+    SSL_set_connect_state(st.m_Ssl);
+    if (!st.Handshake(timeoutMs, reason)) {
+        m_State.reset();
+        return TlsStatus::FAILED;
+    }
+    X509* certificate = SSL_get1_peer_certificate(st.m_Ssl);
+    fingerprint = Sha256Fingerprint(certificate);
+    X509_free(certificate);
+    if (fingerprint.empty()) {
+        reason = "the server showed no certificate";
+        m_State.reset();
+        return TlsStatus::UNTRUSTED;
+    }
+    if (pinned ? PlainHex(fingerprint) != options.m_Fingerprint : SSL_get_verify_result(st.m_Ssl) != X509_V_OK) {
+        reason = pinned ? "the certificate does not match TLS Fingerprint"
+                        : X509_verify_cert_error_string(SSL_get_verify_result(st.m_Ssl));
+        m_State.reset();
+        return TlsStatus::UNTRUSTED;
+    }
+    return TlsStatus::OK;
+}
+
+bool CTlsSession::Accept(SocketHandle s, const std::string& certificateFile, const std::string& keyFile,
+                         int timeoutMs, std::string& reason)
+{
+    m_State = std::make_unique<CState>();
+    CState& st = *m_State;
+    if (!st.Begin(s, TLS_server_method(), reason))
+        return false;
+    if (SSL_use_certificate_chain_file(st.m_Ssl, certificateFile.c_str()) != 1
+        || SSL_use_PrivateKey_file(st.m_Ssl, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+        reason = CState::OpenSslReason("cannot load the certificate or key");
+        m_State.reset();
+        return false;
+    }
+    SSL_set_accept_state(st.m_Ssl);
+    if (!st.Handshake(timeoutMs, reason)) {
+        m_State.reset();
+        return false;
+    }
+    return true;
+}
+
+long CTlsSession::Send(const char* data, std::size_t size, int timeoutMs)
+{
+    if (!m_State) {
+        SetTlsError();
+        return -1;
+    }
+    CState& st = *m_State;
+    const int chunk = size > INT_MAX ? INT_MAX : static_cast<int>(size);
+    for (;;) {
+        const int rc = SSL_write(st.m_Ssl, data, chunk);
+        const int error = rc > 0 ? SSL_ERROR_NONE : SSL_get_error(st.m_Ssl, rc);
+        if (!st.Flush(timeoutMs))
+            return -1;
+        if (error == SSL_ERROR_NONE)
+            return rc;
+        if (error != SSL_ERROR_WANT_READ || st.Fill(timeoutMs) < 1) {
+            if (error != SSL_ERROR_WANT_READ)
+                SetTlsError();
+            ERR_clear_error();
+            return -1;
+        }
+    }
+}
+
+long CTlsSession::Receive(char* buffer, std::size_t size, int timeoutMs)
+{
+    if (!m_State) {
+        SetTlsError();
+        return -1;
+    }
+    CState& st = *m_State;
+    const int room = size > INT_MAX ? INT_MAX : static_cast<int>(size);
+    for (;;) {
+        const int rc = SSL_read(st.m_Ssl, buffer, room);
+        const int error = rc > 0 ? SSL_ERROR_NONE : SSL_get_error(st.m_Ssl, rc);
+        // Reading may queue an answer, such as a key update.
+        if (!st.Flush(timeoutMs))
+            return -1;
+        if (error == SSL_ERROR_NONE)
+            return rc;
+        if (error == SSL_ERROR_ZERO_RETURN)
+            return 0;
+        if (error != SSL_ERROR_WANT_READ) {
+            ERR_clear_error();
+            SetTlsError();
+            return -1;
+        }
+        const long n = st.Fill(timeoutMs);
+        if (n < 1)
+            return n;
+    }
+}
+
+void CTlsSession::Shutdown(int timeoutMs)
+{
+    if (!m_State)
+        return;
+    SSL_shutdown(m_State->m_Ssl);
+    m_State->Flush(timeoutMs);
+    ERR_clear_error();
+}
+
+}  // namespace Platform

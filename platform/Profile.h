@@ -28,4 +28,9 @@ bool WriteProfileString(const char* section, const char* key, const char* value)
 // Where the store lives, for messages; empty when no location can be found.
 std::string ProfileLocation();
 
+// Whether users other than the owner may read or write the store, so that a
+// secret kept there is not trusted. A missing store is open to no one; a store
+// without per-user modes (Win32) gives false for both.
+bool ProfileOpenToOthers(bool& groupOrOthersRead, bool& groupOrOthersWrite);
+
 }  // namespace Platform

@@ -3,11 +3,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/Console.h"
 #include "platform/Profile.h"
 #include "quillant/Globals.h"
 #include "quillant/Quillant.h"
+#include "transport/ServerName.h"
+#include "transport/Settings.h"
 
 namespace {
 
@@ -53,6 +56,89 @@ int NotInitialized()
     return 0;
 }
 
+// A buffer that held a secret is cleared before its stack space is reused.
+void WipeBuffer(char (&text)[128])
+{
+    volatile char* p = text;
+    for (std::size_t i = 0; i < sizeof text; ++i)
+        p[i] = '\0';
+}
+
+// The transport's keys go into commands and file names, where a line break
+// must not end a line early.
+std::string ReadOneLineValue(const char* key)
+{
+    char value[128];
+    ReadSetupValue(key, value);
+    BlankLineBreaks(value);
+    return value;
+}
+
+bool BadValue(const char* key, const char* expected)
+{
+    std::fprintf(stderr, "%s: Bad %s in %s: expected %s.\n", g_ProgramName, key,
+                 Platform::ProfileLocation().c_str(), expected);
+    return false;
+}
+
+// A password others can read is no longer secret, and a command others can
+// change runs whatever they put there.
+bool ProfileKeepsSecrets(const CTransportSettings& settings)
+{
+    bool othersRead, othersWrite;
+    Platform::ProfileOpenToOthers(othersRead, othersWrite);
+    const char* held = nullptr;
+    const char* access = nullptr;
+    if (!settings.m_SmtpPassword.Empty() && othersRead) {
+        held = "an SMTP password";
+        access = "read";
+    } else if (!settings.m_PasswordCommand.empty() && othersWrite) {
+        held = "an SMTP password command";
+        access = "write";
+    }
+    if (!held)
+        return true;
+    const std::string file = Platform::ProfileLocation();
+    std::fprintf(stderr, "%s: %s holds %s but others can %s it; run: chmod 600 %s\n", g_ProgramName,
+                 file.c_str(), held, access, file.c_str());
+    return false;
+}
+
+bool LoadTransportSettings()
+{
+    CTransportSettings& settings = g_TransportSettings;
+    settings.m_CaFile = ReadOneLineValue("CA File");
+    settings.m_SmtpUser = ReadOneLineValue("SMTP User");
+    settings.m_PasswordCommand = ReadOneLineValue("SMTP Password Command");
+    char password[128];
+    ReadSetupValue("SMTP Password", password);
+    BlankLineBreaks(password);
+    settings.m_SmtpPassword.Assign(password);
+    WipeBuffer(password);
+    if (!ProfileKeepsSecrets(settings)) {
+        settings.m_SmtpPassword.Wipe();
+        return false;
+    }
+    const std::string fingerprint = ReadOneLineValue("TLS Fingerprint");
+    if (!NormalizeFingerprint(fingerprint, settings.m_Fingerprint) && !fingerprint.empty())
+        return BadValue("TLS Fingerprint", "64 hex digits");
+    if (!NormalizeAuthMechanism(ReadOneLineValue("SMTP Auth"), settings.m_SmtpAuth)) {
+        settings.m_SmtpAuth.clear();
+        return BadValue("SMTP Auth", "plain, login, xoauth2 or oauthbearer");
+    }
+    return true;
+}
+
+// The URL forms of HOST that log in to the mail server.
+bool HostLogsIn()
+{
+    char host[128];
+    ReadSetupValue("HOST", host);
+    CServerName server;
+    return ParseServer(host, false, server) == ServerNameStatus::OK
+        && (server.m_Scheme == ServerScheme::SUBMISSION || server.m_Scheme == ServerScheme::SMTPS);
+}
+
 }  // namespace
 
 int LoadSetup(CQuillant& mail)
@@ -71,37 +157,45 @@ int LoadSetup(CQuillant& mail)
     TakeIfEmpty(g_NntpHost, "NNTP HOST");
     TakeIfEmpty(g_Organization, "Organization");
     LoadTimeout();
-    return 1;
+    return LoadTransportSettings() ? 1 : 0;
 }
 
-bool PromptSetupValue(const char* key, const char* description, FILE* in)
+bool PromptSetupValue(const char* key, const char* description, FILE* in, bool masked)
 {
     char current[128];
     ReadSetupValue(key, current);
-    std::fprintf(stderr, "%s (%s): ", description, current);
+    std::fprintf(stderr, "%s (%s): ", description, masked && current[0] ? "********" : current);
     std::fflush(stderr);
     char answer[128];
+    bool stored = false;
     if (!Platform::ReadConsoleLine(answer, VALUE_SIZE, in)) {
         std::fputs("\n", stderr);
-        return false;
+    } else {
+        if (answer[0] == '\0' || answer[0] == '\n' || answer[0] == '\r')
+            CopyText(answer, sizeof answer, current);
+        // The line end that closed the answer is not part of the value.
+        answer[std::strcspn(answer, "\n")] = '\0';
+        stored = Platform::WriteProfileString(SECTION, key, answer);
+        if (!stored)
+            std::fprintf(stderr, "%s: Unable to store '%s' in %s.\n", g_ProgramName, key,
+                         Platform::ProfileLocation().c_str());
     }
-    if (answer[0] == '\0' || answer[0] == '\n' || answer[0] == '\r')
-        CopyText(answer, sizeof answer, current);
-    // The line end that closed the answer is not part of the value.
-    answer[std::strcspn(answer, "\n")] = '\0';
-    if (!Platform::WriteProfileString(SECTION, key, answer)) {
-        std::fprintf(stderr, "%s: Unable to store '%s' in %s.\n", g_ProgramName, key,
-                     Platform::ProfileLocation().c_str());
-        return false;
+    if (masked) {
+        WipeBuffer(current);
+        WipeBuffer(answer);
     }
-    return true;
+    return stored;
 }
 
 int RunSetup(FILE* in)
 {
     std::fprintf(stderr, "%s: Setup\r\n\r\n", g_ProgramName);
-    if (!PromptSetupValue("HOST", "Your mail server", in) ||
-        !PromptSetupValue("Return Address", "Default return path (Your email address)", in) ||
+    if (!PromptSetupValue("HOST", "Your mail server", in))
+        return -1;
+    if (HostLogsIn() && (!PromptSetupValue("SMTP User", "Login name on mail server", in) ||
+                         !PromptSetupValue("SMTP Password", "Login password on mail server", in, true)))
+        return -1;
+    if (!PromptSetupValue("Return Address", "Default return path (Your email address)", in) ||
         !PromptSetupValue("Organization", "Organization (not required)", in))
         return -1;
     std::fprintf(stderr, "\nThe following applies only if you will use %s to\npost usenet messages.\n",

@@ -263,4 +263,17 @@ bool WriteProfileString(const char* section, const char* key, const char* value)
 
 std::string ProfileLocation() { return ProfilePath(); }
 
+bool ProfileOpenToOthers(bool& groupOrOthersRead, bool& groupOrOthersWrite)
+{
+    groupOrOthersRead = groupOrOthersWrite = false;
+    const std::string path = ProfilePath();
+    struct stat info;
+    // stat, not lstat: what counts is the file a link leads to.
+    if (path.empty() || stat(path.c_str(), &info) != 0)
+        return false;
+    groupOrOthersRead = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+    groupOrOthersWrite = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    return groupOrOthersRead || groupOrOthersWrite;
+}
+
 }  // namespace Platform

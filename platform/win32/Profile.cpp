@@ -36,4 +36,12 @@ std::string ProfileLocation()
     return location + "win.ini";
 }
 
+// Windows guards win.ini with access lists rather than owner/group/other
+// modes, so there is nothing for this rule to look at.
+bool ProfileOpenToOthers(bool& groupOrOthersRead, bool& groupOrOthersWrite)
+{
+    groupOrOthersRead = groupOrOthersWrite = false;
+    return false;
+}
+
 }  // namespace Platform

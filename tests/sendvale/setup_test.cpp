@@ -5,6 +5,7 @@
 #include "quillant/Quillant.h"
 #include "sendvale/Setup.h"
 #include "tests/sendvale/SendvaleTestUtil.h"
+#include "transport/Settings.h"
 
 namespace {
 
@@ -13,6 +14,7 @@ using TestUtil::CScopedEnv;
 using TestUtil::CTempDir;
 using TestUtil::ReadFile;
 using TestUtil::WriteFile;
+namespace fs = std::filesystem;
 
 const char NOT_INITIALIZED[] = "sendvale: Not initialized.\r\nRun: sendvale -init\n\n";
 
@@ -110,6 +112,56 @@ TEST_F(SetupTest, TimeoutKeyTakesWholeSecondsInRange)
     }
 }
 
+struct KeysCase {
+    std::string keys;    // after HOST and Return Address
+    int mode;
+    const char* error;   // the message, '@' standing for the profile, or null
+    std::string loaded;  // fingerprint|auth|CA file|user|password|command
+};
+
+const std::string HEX = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+const char BAD_FP[] = "Bad TLS Fingerprint in @: expected 64 hex digits.";
+const char OPEN_PW[] = "@ holds an SMTP password but others can read it; run: chmod 600 @";
+const char OPEN_CMD[] = "@ holds an SMTP password command but others can write it; run: chmod 600 @";
+const KeysCase KEYS_CASES[] = {
+    /* 0 */ {"CA File=/my ca.pem\nSMTP User=jo\rdoe\nSMTP Password=p\rw\nSMTP Password Command=a\rb\n", 0600,
+             nullptr, "||/my ca.pem|jo doe|p w|a b"},
+    /* 1 */ {"TLS Fingerprint=00112233445566778899AABBCCDDEEFF00112233445566778899aAbBcCdDeEfF\nSMTP Auth=LOGIN\n",
+             0644, nullptr, HEX + "|login||||"},
+    /* 2 */ {"TLS Fingerprint=00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:aa:bb:"
+             "cc:dd:ee:ff\nSMTP Auth=XOAuth2\n", 0644, nullptr, HEX + "|xoauth2||||"},
+    /* 3 */ {"TLS Fingerprint=" + HEX + "0\n", 0644, BAD_FP, ""},
+    /* 4 */ {"TLS Fingerprint=sha256:00112233\n", 0644, BAD_FP, ""},
+    /* 5 */ {"SMTP Auth=cram-md5\n", 0644, "Bad SMTP Auth in @: expected plain, login, xoauth2 or oauthbearer.", ""},
+    /* 6 */ {"SMTP Password=\n", 0666, nullptr, "|||||"},
+    /* 7 */ {"SMTP Password=pw\n", 0640, OPEN_PW, ""},
+    /* 8 */ {"SMTP Password=pw\n", 0604, OPEN_PW, ""},
+    /* 9 */ {"SMTP Password Command=cmd\n", 0644, nullptr, "|||||cmd"},
+    /* 10 */ {"SMTP Password Command=cmd\n", 0620, OPEN_CMD, ""},
+    /* 11 */ {"SMTP Password Command=cmd\n", 0602, OPEN_CMD, ""},
+};
+
+TEST_F(SetupTest, LoadSetupChecksTheTlsAndLoginKeysAndTheProfileMode)
+{
+    for (std::size_t i = 0; i < std::size(KEYS_CASES); ++i) {
+        const KeysCase& c = KEYS_CASES[i];
+        WriteFile(m_File, std::string("[Setup]\nHOST=mx\nReturn Address=a@b\n") + c.keys);
+        fs::permissions(m_File, static_cast<fs::perms>(c.mode));
+        CQuillant mail;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(LoadSetup(mail), c.error ? 0 : 1) << "case " << i;
+        std::string error = c.error ? std::string("sendvale: ") + c.error + "\n" : "";
+        for (std::size_t at; (at = error.find('@')) != std::string::npos;)
+            error.replace(at, 1, m_File);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), error) << "case " << i;
+        const CTransportSettings& t = g_TransportSettings;
+        if (!c.error) {
+            EXPECT_EQ(t.m_Fingerprint + "|" + t.m_SmtpAuth + "|" + t.m_CaFile + "|" + t.m_SmtpUser + "|" +
+                      t.m_SmtpPassword.Text() + "|" + t.m_PasswordCommand, c.loaded) << "case " << i;
+        }
+    }
+}
+
 TEST_F(SetupTest, DialogueAsksSixQuestionsAndStoresTheAnswers)
 {
     const std::string shown = Dialogue("mx.example\r\nme@example.com\nAcme\nnews.example\njo\nsecret\n");
@@ -125,6 +177,35 @@ TEST_F(SetupTest, DialogueAsksSixQuestionsAndStoresTheAnswers)
     EXPECT_EQ(ReadFile(m_File),
               "[Setup]\nHOST=mx.example\nReturn Address=me@example.com\nOrganization=Acme\n"
               "NNTP HOST=news.example\nNNTP User=jo\nNNTP Passws=secret\n");
+}
+
+struct LoginCase {
+    const char* profile;
+    const char* answers;
+    const char* shown;     // after the heading
+    const char* password;  // stored afterwards
+};
+
+const char PLAIN_HOST[] =
+    "Your mail server (): Default return path (Your email address) (): Organization (not required) (): \n";
+const LoginCase LOGIN_CASES[] = {
+    /* 0 */ {"", "SMTPS://mx\njo\npw\n", "Your mail server (): Login name on mail server (): "
+             "Login password on mail server (): Default return path (Your email address) (): \n", "pw"},
+    /* 1 */ {"[Setup]\nHOST=Submissions://mx:465\n", "\n",
+             "Your mail server (Submissions://mx:465): Login name on mail server (): \n", "<missing>"},
+    /* 2 */ {"", "smtp://mx\n\n", PLAIN_HOST, "<missing>"},
+    /* 3 */ {"", "mx.submission://\n\n", PLAIN_HOST, "<missing>"},
+};
+
+// A stored password shown masked is covered end to end.
+TEST_F(SetupTest, LoginHostAddsTheLoginQuestions)
+{
+    for (std::size_t i = 0; i < std::size(LOGIN_CASES); ++i) {
+        const LoginCase& c = LOGIN_CASES[i];
+        WriteFile(m_File, c.profile);
+        EXPECT_EQ(Dialogue(c.answers), std::string("sendvale: Setup\r\n\r\n") + c.shown) << "case " << i;
+        EXPECT_EQ(Value("SMTP Password"), c.password) << "case " << i;
+    }
 }
 
 TEST_F(SetupTest, EmptyAnswersKeepStoredValues)

@@ -74,5 +74,19 @@ class InitDialogue(SendvaleCase):
         self.assertNotIn(b"Profile Org", headers)
 
 
+class LoginSetup(SendvaleCase):
+    def test_login_host_asks_for_the_login_and_masks_the_password(self):
+        write_bytes(self.profile, b"[Setup]\nSMTP Password=s3cret\n")
+        os.chmod(self.profile, 0o644)
+        self.assert_run(["-init"], -1,
+                        b"sendvale: Setup\r\n\r\nYour mail server (): Login name on mail server (): "
+                        b"Login password on mail server (********): "
+                        b"Default return path (Your email address) (): \n",
+                        stdin=b"Submission://mx.example\njo\n\n")
+        self.assertEqual(read_bytes(self.profile),
+                         b"[Setup]\nSMTP Password=s3cret\nHOST=Submission://mx.example\nSMTP User=jo\n")
+        self.assertEqual(os.stat(self.profile).st_mode & 0o777, 0o600)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace Platform {
@@ -37,6 +38,11 @@ bool ConnectSocket(SocketHandle s, const SocketAddress& to, int timeoutMs);
 // Sends some of the bytes: the count sent (at least 1), or -1 on failure or
 // time-out. A peer that has gone away is a failure, never a signal.
 long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs);
+// As SendSome, for the size bytes of file at offset (from the file's start),
+// which the caller has read into data too: they go out straight from the
+// file where the platform can, else from data. The file's position is kept.
+long SendFileSome(SocketHandle s, FILE* file, std::int64_t offset, const char* data, std::size_t size,
+                  int timeoutMs);
 // Receives some bytes: the count (at least 1), 0 when the peer has closed,
 // -1 on failure or time-out.
 long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs);

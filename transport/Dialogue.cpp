@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Command.h"
 #include "platform/Sockets.h"
@@ -21,6 +23,8 @@
 char g_LocalHostName[256] = "";
 
 namespace {
+
+constexpr std::size_t PIPELINE_GROUP = 100;
 
 bool NeedsTls(ServerScheme s)
 {
@@ -236,7 +240,31 @@ void CSMTPEmail::EsmtpCommands(CServerLink& link, const CServerName& server, con
     }
     if (LogsIn(server))
         Authenticate(link, server, capabilities, secret);
-    MailCommands(link);
+    PipelinedMailCommands(link, capabilities.Has("PIPELINING") ? PIPELINE_GROUP : 1);
+}
+
+// Each command goes out as one whole line; a server that offers PIPELINING
+// gets them in groups, every reply still read and judged in order before
+// DATA. A group stays far below what the socket buffers on either side hold,
+// so neither end can stall on a full buffer (RFC 2920, 3.2).
+void CSMTPEmail::PipelinedMailCommands(CServerLink& link, std::size_t group)
+{
+    std::vector<std::string> lines;
+    lines.push_back("MAIL FROM:" + EnvelopeSender(GetHeader("X-Sender", nullptr)) + "\r\n");
+    for (const std::string& receiver : EnvelopeReceivers(m_Receivers.value_or("")))
+        lines.push_back("RCPT TO:" + receiver + "\r\n");
+    std::string batch;
+    for (std::size_t first = 0; first < lines.size(); first += group) {
+        const std::size_t end = std::min(lines.size(), first + group);
+        batch.clear();
+        for (std::size_t i = first; i < end; ++i)
+            batch += lines[i];
+        SendBytes(link, batch.data(), batch.size());
+        for (std::size_t i = first; i < end; ++i)
+            ReadReply(link);
+    }
+    SendString(link, "DATA\r\n");
+    ReadReply(link);
 }
 
 // EHLO, or HELO for a server that does not know it.
@@ -266,6 +294,7 @@ void CSMTPEmail::StartTlsCommand(CServerLink& link, const CServerName& server, c
     SendString(link, "STARTTLS\r\n");
     const char* reply = ReceiveReply(link);
     if (reply[0] != '2') {
+        ReportServerError(reply);
         if (Chatty())
             std::fprintf(stderr, "Server '%s' refused STARTTLS: %s\n", text, ReplyLine(reply).c_str());
         Raise(ERR_TLS);
@@ -298,6 +327,7 @@ void CSMTPEmail::ExpectAuthReply(CServerLink& link, char expected, const char* o
         SendString(link, oauthDismissal);
         reply = ReceiveReply(link);
     }
+    ReportServerError(reply);
     AuthFails("the server said " + ReplyLine(reply));
 }
 
@@ -387,11 +417,28 @@ int CSMTPEmail::WriteSpool(CSpoolFile& spool)
     return 0;
 }
 
+// Runs already in wire form go out straight from the spool file unless TLS
+// must see every byte.
 void CSMTPEmail::SendSpool(CServerLink& link, CSpoolFile& spool)
 {
-    const bool read = ForEachWireChunk(spool.File(), [&](const char* chunk, std::size_t size) {
-        SendBytes(link, chunk, size);
-    });
+    const int timeoutMs = TimeoutMs(g_TimeoutSeconds);
+    const auto sendRun = [&](std::int64_t offset, const char* data, std::size_t size) {
+        if (link.m_Tls || g_Debug) {
+            SendBytes(link, data, size);
+            return;
+        }
+        for (std::size_t sent = 0; sent < size;) {
+            const long n = Platform::SendFileSome(link.m_Socket.Get(), spool.File(),
+                                                  offset + static_cast<std::int64_t>(sent), data + sent,
+                                                  size - sent, timeoutMs);
+            if (n < 1)
+                SendFailed();
+            sent += static_cast<std::size_t>(n);
+        }
+    };
+    const bool read = ForEachWirePiece(spool.File(), SPOOL_BLOCK_SIZE,
+                                       [&](const char* data, std::size_t size) { SendBytes(link, data, size); },
+                                       sendRun);
     if (!read) {
         if (Chatty())
             std::fprintf(stderr, "Unable to read tmp file '%s'. Aborting.\n", spool.Name());

@@ -88,9 +88,14 @@ void CSMTPEmail::JudgeReply(const char* reply)
 {
     if (static_cast<signed char>(reply[0]) <= '3')  // only the first byte decides
         return;
+    ReportServerError(reply);
+    Raise(ERR_SERVER);
+}
+
+void CSMTPEmail::ReportServerError(const char* reply) const
+{
     if (m_HtmlErrorReport)
         std::printf("<h3>SMTP server error: %s</h3>\n", reply);
-    Raise(ERR_SERVER);
 }
 
 int CSMTPEmail::ReadReply(CServerLink& link, int timeoutSeconds)

@@ -79,13 +79,17 @@ int CSMTPEmail::SendBytes(CServerLink& link, const char* data, std::size_t size,
     const int timeoutMs = TimeoutMs(g_TimeoutSeconds);
     for (std::size_t sent = 0; sent < size;) {
         const long n = link.SendSome(data + sent, size - sent, timeoutMs);
-        if (n < 1) {
-            if (Platform::LastSocketTimedOut() && Chatty())
-                std::fprintf(stderr, "Timed out after %d seconds sending to the server.\n",
-                             EffectiveTimeoutSeconds(g_TimeoutSeconds));
-            Raise(ERR_SEND);
-        }
+        if (n < 1)
+            SendFailed();
         sent += static_cast<std::size_t>(n);
     }
     return 1;
+}
+
+void CSMTPEmail::SendFailed()
+{
+    if (Platform::LastSocketTimedOut() && Chatty())
+        std::fprintf(stderr, "Timed out after %d seconds sending to the server.\n",
+                     EffectiveTimeoutSeconds(g_TimeoutSeconds));
+    Raise(ERR_SEND);
 }

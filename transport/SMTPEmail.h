@@ -58,6 +58,7 @@ public:
     int SendString(CServerLink& link, const char* text);
     // A secret goes out whole but shows as "********" in the trace.
     int SendBytes(CServerLink& link, const char* data, std::size_t size, bool secret = false);
+    [[noreturn]] void SendFailed();
     // Reads one complete reply and judges its first byte; raises 8, 9 or 11.
     // A time-out of 0 uses the general one.
     int ReadReply(CServerLink& link, int timeoutSeconds = 0);
@@ -65,6 +66,8 @@ public:
     // until the next one is read, and the verdict on it (raises 9).
     const char* ReceiveReply(CServerLink& link, int timeoutSeconds = 0);
     void JudgeReply(const char* reply);
+    // The HTML error report of a refusing reply, when it is switched on.
+    void ReportServerError(const char* reply) const;
 
     // When not 0, a failing reply is also printed to standard output as an
     // HTML heading.
@@ -86,6 +89,7 @@ private:
     void ExpectAuthReply(CServerLink& link, char expected, const char* oauthDismissal = nullptr);
     [[noreturn]] void AuthFails(const std::string& why);
     void MailCommands(CServerLink& link);
+    void PipelinedMailCommands(CServerLink& link, std::size_t group);
     void NntpCommands(CServerLink& link);
     void AddTransportHeaders();
     int WriteSpool(CSpoolFile& spool);

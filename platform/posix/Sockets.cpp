@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -140,11 +141,11 @@ bool ConnectSocket(SocketHandle s, const SocketAddress& to, int timeoutMs)
     return ok;
 }
 
+// The call is tried first and waited for only when it would block: most
+// sends and many receives need no wait at all.
 long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
 {
     if (InjectedSocketFault(ECONNRESET))
-        return -1;
-    if (!WaitFor(s, POLLOUT, timeoutMs))
         return -1;
     for (;;) {
         const ssize_t n = send(Fd(s), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -152,7 +153,37 @@ long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
             return static_cast<long>(n);
         if (n < 0 && errno == EINTR)
             continue;
-        SetSocketError(n == 0 ? EPIPE : errno, n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitFor(s, POLLOUT, timeoutMs))
+                return -1;
+            continue;
+        }
+        SetSocketError(n == 0 ? EPIPE : errno);
+        return -1;
+    }
+}
+
+long SendFileSome(SocketHandle s, FILE* file, std::int64_t offset, const char*, std::size_t size, int timeoutMs)
+{
+    if (InjectedSocketFault(ECONNRESET))
+        return -1;
+    // sendfile has no per-call flag: the socket itself must not block.
+    const int flags = fcntl(Fd(s), F_GETFL);
+    if (!(flags & O_NONBLOCK))
+        fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK);
+    off_t at = static_cast<off_t>(offset);
+    for (;;) {
+        const ssize_t n = sendfile(Fd(s), fileno(file), &at, size);
+        if (n > 0)
+            return static_cast<long>(n);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitFor(s, POLLOUT, timeoutMs))
+                return -1;
+            continue;
+        }
+        SetSocketError(n == 0 ? EPIPE : errno);
         return -1;
     }
 }
@@ -161,15 +192,18 @@ long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs)
 {
     if (InjectedSocketFault(ECONNRESET))
         return -1;
-    if (!WaitFor(s, POLLIN, timeoutMs))
-        return -1;
     for (;;) {
         const ssize_t n = recv(Fd(s), buffer, size, MSG_DONTWAIT);
         if (n >= 0)
             return static_cast<long>(n);
         if (errno == EINTR)
             continue;
-        SetSocketError(errno, errno == EAGAIN || errno == EWOULDBLOCK);
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!WaitFor(s, POLLIN, timeoutMs))
+                return -1;
+            continue;
+        }
+        SetSocketError(errno);
         return -1;
     }
 }

@@ -192,6 +192,12 @@ long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
     return -1;
 }
 
+// No zero-copy path here: the bytes go from memory.
+long SendFileSome(SocketHandle s, FILE*, std::int64_t, const char* data, std::size_t size, int timeoutMs)
+{
+    return SendSome(s, data, size, timeoutMs);
+}
+
 long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs)
 {
     if (InjectedSocketFault(WSAECONNRESET))

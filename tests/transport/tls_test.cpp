@@ -2,6 +2,7 @@
 // implicit TLS, every certificate fault and every login, as exact bytes.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,10 +21,9 @@ const TestCerts::CTestPki& Pki()
 {
     static TestCerts::CTestPki pki;
     static const bool made = [] {
-        const auto dir = std::filesystem::temp_directory_path()
-            / ("sendvale-pki-" + std::to_string(Platform::CurrentProcessId()));
-        std::filesystem::create_directories(dir);
-        return TestCerts::MakeTestPki(dir.string(), pki);
+        // Test processes run side by side, each with its own certificates.
+        std::string dir = (std::filesystem::temp_directory_path() / "sendvale-pki-XXXXXX").string();
+        return mkdtemp(&dir[0]) && TestCerts::MakeTestPki(dir, pki);
     }();
     EXPECT_TRUE(made);
     return pki;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -62,56 +63,58 @@ TEST(WireEncoder, CanonicalFormWhereverTheInputIsCut)
     }
 }
 
-std::vector<std::size_t> ChunkSizes(const std::string& spoolBytes, std::string& wire)
+// The wire form as ForEachWirePiece hands it on, read in blocks of the
+// given size; runs are checked against the file's bytes at their offset.
+std::string Pieces(const std::string& spoolBytes, std::size_t blockSize, std::size_t& runBytes,
+                   std::size_t& largestSend)
 {
     FILE* spool = std::tmpfile();
     EXPECT_NE(spool, nullptr);
     std::fwrite(spoolBytes.data(), 1, spoolBytes.size(), spool);
     std::rewind(spool);
-    std::vector<std::size_t> sizes;
-    EXPECT_TRUE(ForEachWireChunk(spool, [&](const char* data, std::size_t size) {
-        sizes.push_back(size);
-        wire.append(data, size);
-    }));
-    std::fclose(spool);
-    return sizes;
-}
-
-TEST(WireChunks, FullChunksThenTheRest)
-{
-    struct Row {
-        std::string spool;
-        std::vector<std::size_t> chunks;
-    };
-    const Row rows[] = {
-        {"", {}},
-        {"x", {1}},
-        {std::string(1023, 'x'), {1023}},
-        {std::string(1024, 'x'), {1024}},
-        {std::string(1025, 'x'), {1024, 1}},
-        {std::string(2048, 'x'), {1024, 1024}},
-        {std::string(5000, 'x'), {1024, 1024, 1024, 1024, 904}},
-        // Line ends grow on the wire; chunks count wire bytes.
-        {std::string(600, '\n'), {1024, 176}},
-        {std::string(1023, 'x') + "\n", {1024, 1}},
-    };
-    for (std::size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
-        std::string wire;
-        EXPECT_EQ(ChunkSizes(rows[i].spool, wire), rows[i].chunks) << "row " << i;
-    }
-}
-
-TEST(WireChunks, DotAndLineEndStateCrossesReadBlocks)
-{
-    // The spool is read in 4096-byte blocks: a CR ends one, a dot or an LF
-    // starts the next.
-    const std::string head(4095, 'a');
     std::string wire;
-    ChunkSizes(head + "\r\n.x", wire);
-    EXPECT_EQ(wire, head + "\r\n..x");
-    wire.clear();
-    ChunkSizes(head + "\n.", wire);
-    EXPECT_EQ(wire, head + "\r\n..");
+    runBytes = largestSend = 0;
+    EXPECT_TRUE(ForEachWirePiece(
+        spool, blockSize,
+        [&](const char* data, std::size_t size) {
+            largestSend = std::max(largestSend, size);
+            wire.append(data, size);
+        },
+        [&](std::int64_t offset, const char* data, std::size_t size) {
+            EXPECT_EQ(spoolBytes.compare(static_cast<std::size_t>(offset), size, data, size), 0);
+            runBytes += size;
+            wire.append(data, size);
+        }));
+    std::fclose(spool);
+    return wire;
+}
+
+TEST(WirePieces, SameWireFormWhateverTheReadBlocks)
+{
+    std::size_t runs, largest;
+    for (const WireCase& c : WIRE_CASES)
+        for (std::size_t block : {1, 2, 3, 5, 4096})
+            EXPECT_EQ(Pieces(c.input, block, runs, largest), c.wire) << "'" << c.input << "' in blocks of " << block;
+}
+
+// A base64 body is already in wire form: it goes out as runs straight from
+// the file, whatever is around it, and gathered bytes stay within a block.
+TEST(WirePieces, LongRunsInWireFormGoOutFromTheFile)
+{
+    std::string line = std::string(76, 'Q') + "\r\n";
+    std::string body;
+    while (body.size() < 300000)
+        body += line;
+    const std::string text = "a\n.b\n" + std::string(70000, 'x') + "\n";  // LF ends need the encoder
+    const std::string spool = "Subject: x\r\n\r\n" + text + body + text;
+    for (std::size_t block : {std::size_t(65536), SPOOL_BLOCK_SIZE}) {
+        std::size_t runs, largest;
+        std::string expected;
+        CWireEncoder().Encode(spool.data(), spool.size(), expected);
+        EXPECT_EQ(Pieces(spool, block, runs, largest), expected);
+        EXPECT_GE(runs, body.size() - 2 * MIN_FILE_RUN);
+        EXPECT_LE(largest, block + 2);
+    }
 }
 
 TEST(ReplyScanner, EndsAtTheFirstLineWithoutContinuationMark)

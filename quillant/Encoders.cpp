@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
+#include <algorithm>
 
 namespace {
 
@@ -187,12 +189,54 @@ void Base64EncodeGroup(int b1, int b2, int b3, int pad, FILE* out)
     std::fwrite(group, 1, 4, out);
 }
 
+// Whole 57-byte lines, 76 characters each, straight from and into large
+// blocks: the byte-by-byte path would cost more than the disk. The output is
+// that of the general encoder. A failed write ends the encoding at once.
 void Base64EncodeStream(FILE* in, FILE* out)
 {
-    {
-        CStreamSource source(in);
+    constexpr std::size_t LINE_BYTES = 57;
+    constexpr std::size_t LINES = 512;
+    std::unique_ptr<unsigned char[]> input(new unsigned char[LINE_BYTES * LINES]);
+    std::unique_ptr<char[]> output(new char[(76 + 2) * LINES]);
+    std::size_t held = 0;
+    bool failed = false;
+    for (;;) {
+        const std::size_t got = std::fread(input.get() + held, 1, LINE_BYTES * LINES - held, in);
+        held += got;
+        const std::size_t lines = got == 0 ? 0 : held / LINE_BYTES;
+        char* o = output.get();
+        for (std::size_t line = 0; line < lines; ++line) {
+            const unsigned char* b = input.get() + line * LINE_BYTES;
+            for (std::size_t k = 0; k < LINE_BYTES; k += 3, o += 4) {
+                const unsigned bits = unsigned(b[k]) << 16 | unsigned(b[k + 1]) << 8 | b[k + 2];
+                o[0] = BASE64_ALPHABET[bits >> 18];
+                o[1] = BASE64_ALPHABET[(bits >> 12) & 0x3F];
+                o[2] = BASE64_ALPHABET[(bits >> 6) & 0x3F];
+                o[3] = BASE64_ALPHABET[bits & 0x3F];
+            }
+            *o++ = '\r';
+            *o++ = '\n';
+        }
+        const std::size_t size = static_cast<std::size_t>(o - output.get());
+        if (size && std::fwrite(output.get(), 1, size, out) != size) {
+            failed = true;
+            break;
+        }
+        held -= lines * LINE_BYTES;
+        std::memmove(input.get(), input.get() + lines * LINE_BYTES, held);
+        if (got == 0)
+            break;
+    }
+    if (!failed && held) {
+        // The last, short line goes through the general encoder for its padding.
         COutBuffer buffer(out);
-        Base64Encode(source, buffer, BASE64_STREAM_LIMIT);
+        for (std::size_t k = 0; k < held; k += 3) {
+            const std::size_t n = std::min<std::size_t>(3, held - k);
+            char group[4];
+            PutGroup(input[k], n > 1 ? input[k + 1] : 0, n > 2 ? input[k + 2] : 0, static_cast<int>(3 - n), group);
+            buffer.Put(group, 4);
+        }
+        buffer.Put("\r\n", 2);
     }
     std::fflush(out);
 }

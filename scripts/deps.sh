@@ -3,6 +3,7 @@
 #   --windows       also the MinGW-w64 cross compiler and Wine
 #   --real-servers  nothing more here: the real-server suite's own start
 #                   scripts install and configure Postfix and INN
+#   --bench         the peers bench/send.sh compares with (s-nail, curl)
 set -euo pipefail
 base=(cmake g++ make libgtest-dev libgmock-dev libssl-dev openssl python3 time)
 extra=()
@@ -10,6 +11,7 @@ for arg in "$@"; do
   case "$arg" in
     --windows) extra+=(g++-mingw-w64-x86-64 wine64) ;;
     --real-servers) ;;
+    --bench) extra+=(s-nail curl) ;;
     *) echo "deps.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done

@@ -35,6 +35,8 @@ SpoolStatus TryCreate(const char* name, FILE*& file, bool& exists)
     return SpoolStatus::CANNOT_CREATE;
 }
 
+constexpr std::size_t SPOOL_BUFFER_SIZE = 64 * 1024;
+
 }  // namespace
 
 std::string SpoolDirectory()
@@ -74,7 +76,11 @@ SpoolStatus GetTempMailFile(char (&name)[SPOOL_NAME_SIZE], FILE*& file)
 SpoolStatus CSpoolFile::Create()
 {
     Remove();
-    return GetTempMailFile(m_Name, m_File);
+    const SpoolStatus status = GetTempMailFile(m_Name, m_File);
+    // Larger writes than stdio's default; bigger ones bypass it anyway.
+    if (status == SpoolStatus::CREATED)
+        std::setvbuf(m_File, nullptr, _IOFBF, SPOOL_BUFFER_SIZE);
+    return status;
 }
 
 void CSpoolFile::Remove()

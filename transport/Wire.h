@@ -11,7 +11,7 @@
 constexpr std::size_t REPLY_BUFFER_SIZE = 4096;  // 4095 bytes kept and a NUL
 // The spool is read, and encoded bytes are gathered, in blocks of this size;
 // memory stays flat whatever the message's size.
-constexpr std::size_t SPOOL_BLOCK_SIZE = 256 * 1024;
+constexpr std::size_t SPOOL_BLOCK_SIZE = 128 * 1024;
 // A run of bytes already in wire form at least this long goes out straight
 // from the spool file; shorter ones are gathered with the encoded bytes.
 constexpr std::size_t MIN_FILE_RUN = 16 * 1024;

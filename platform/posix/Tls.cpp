@@ -3,6 +3,7 @@
 #include "platform/common/SocketState.h"
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -11,6 +12,53 @@
 #include <openssl/x509v3.h>
 
 namespace Platform {
+
+namespace {
+
+// OpenSSL is loaded on first use, so a run without TLS does not pay for
+// mapping and relocating it.
+#define SENDVALE_OPENSSL_FUNCTIONS(F) \
+    F(BIO_free) F(BIO_new) F(BIO_read) F(BIO_s_mem) \
+    F(BIO_write) F(ERR_clear_error) F(ERR_error_string_n) F(ERR_get_error) \
+    F(EVP_sha256) F(SSL_CTX_ctrl) F(SSL_CTX_free) F(SSL_CTX_load_verify_locations) \
+    F(SSL_CTX_new) F(SSL_CTX_set_default_verify_paths) F(SSL_ctrl) F(SSL_do_handshake) \
+    F(SSL_free) F(SSL_get0_param) F(SSL_get1_peer_certificate) F(SSL_get_error) \
+    F(SSL_get_verify_result) F(SSL_new) F(SSL_read) F(SSL_set_accept_state) \
+    F(SSL_set_bio) F(SSL_set_connect_state) F(SSL_set_verify) F(SSL_shutdown) \
+    F(SSL_use_PrivateKey_file) F(SSL_use_certificate_chain_file) F(SSL_write) F(TLS_client_method) \
+    F(TLS_server_method) F(X509_VERIFY_PARAM_set1_host) F(X509_VERIFY_PARAM_set1_ip_asc) F(X509_digest) \
+    F(X509_free) F(X509_verify_cert_error_string)
+
+struct COpenSsl {
+#define SENDVALE_OPENSSL_MEMBER(name) decltype(&::name) name = nullptr;
+    SENDVALE_OPENSSL_FUNCTIONS(SENDVALE_OPENSSL_MEMBER)
+#undef SENDVALE_OPENSSL_MEMBER
+    bool m_Loaded = false;
+};
+
+COpenSsl LoadOpenSsl()
+{
+    COpenSsl lib;
+    void* handle = dlopen("libssl.so.3", RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        return lib;
+    bool all = true;
+    // libssl's own dependencies (libcrypto) are searched through its handle.
+#define SENDVALE_OPENSSL_LOAD(name) \
+    all = (lib.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name))) != nullptr && all;
+    SENDVALE_OPENSSL_FUNCTIONS(SENDVALE_OPENSSL_LOAD)
+#undef SENDVALE_OPENSSL_LOAD
+    lib.m_Loaded = all;
+    return lib;
+}
+
+const COpenSsl& Ssl()
+{
+    static const COpenSsl lib = LoadOpenSsl();
+    return lib;
+}
+
+}  // namespace
 
 // OpenSSL talks to two memory buffers; we move the bytes between them and
 // the socket ourselves, one bounded socket call at a time.
@@ -23,28 +71,28 @@ struct CTlsSession::CState {
 
     ~CState()
     {
-        SSL_free(m_Ssl);
-        SSL_CTX_free(m_Context);
+        Ssl().SSL_free(m_Ssl);
+        Ssl().SSL_CTX_free(m_Context);
     }
 
     bool Begin(SocketHandle s, const SSL_METHOD* method, std::string& reason)
     {
         m_Socket = s;
-        m_Context = SSL_CTX_new(method);
+        m_Context = Ssl().SSL_CTX_new(method);
         if (m_Context)
-            SSL_CTX_set_min_proto_version(m_Context, TLS1_2_VERSION);
-        m_Ssl = m_Context ? SSL_new(m_Context) : nullptr;
-        m_In = BIO_new(BIO_s_mem());
-        m_Out = BIO_new(BIO_s_mem());
+            Ssl().SSL_CTX_ctrl(m_Context, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+        m_Ssl = m_Context ? Ssl().SSL_new(m_Context) : nullptr;
+        m_In = Ssl().BIO_new(Ssl().BIO_s_mem());
+        m_Out = Ssl().BIO_new(Ssl().BIO_s_mem());
         if (!m_Ssl || !m_In || !m_Out) {
-            BIO_free(m_In);
-            BIO_free(m_Out);
+            Ssl().BIO_free(m_In);
+            Ssl().BIO_free(m_Out);
             m_In = m_Out = nullptr;
             reason = "cannot set up TLS";
             return false;
         }
-        SSL_set_bio(m_Ssl, m_In, m_Out);
-        SSL_set_mode(m_Ssl, SSL_MODE_ENABLE_PARTIAL_WRITE);
+        Ssl().SSL_set_bio(m_Ssl, m_In, m_Out);
+        Ssl().SSL_ctrl(m_Ssl, SSL_CTRL_MODE, SSL_MODE_ENABLE_PARTIAL_WRITE, nullptr);
         return true;
     }
 
@@ -53,7 +101,7 @@ struct CTlsSession::CState {
     {
         char block[16384];
         for (;;) {
-            const int n = BIO_read(m_Out, block, sizeof block);
+            const int n = Ssl().BIO_read(m_Out, block, sizeof block);
             if (n <= 0)
                 return true;
             for (int sent = 0; sent < n;) {
@@ -72,7 +120,7 @@ struct CTlsSession::CState {
         char block[16384];
         const long n = ReceiveSome(m_Socket, block, sizeof block, timeoutMs);
         if (n > 0)
-            BIO_write(m_In, block, static_cast<int>(n));
+            Ssl().BIO_write(m_In, block, static_cast<int>(n));
         return n;
     }
 
@@ -80,8 +128,8 @@ struct CTlsSession::CState {
     bool Handshake(int timeoutMs, std::string& reason)
     {
         for (;;) {
-            const int rc = SSL_do_handshake(m_Ssl);
-            const int error = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(m_Ssl, rc);
+            const int rc = Ssl().SSL_do_handshake(m_Ssl);
+            const int error = rc == 1 ? SSL_ERROR_NONE : Ssl().SSL_get_error(m_Ssl, rc);
             // Alerts are sent too, so the peer learns why.
             if (!Flush(timeoutMs)) {
                 reason = LastSocketTimedOut() ? "timed out sending the handshake" : "connection lost in the handshake";
@@ -105,12 +153,12 @@ struct CTlsSession::CState {
 
     static std::string OpenSslReason(const char* what)
     {
-        const unsigned long code = ERR_get_error();
-        ERR_clear_error();
+        const unsigned long code = Ssl().ERR_get_error();
+        Ssl().ERR_clear_error();
         if (!code)
             return what;
         char text[256];
-        ERR_error_string_n(code, text, sizeof text);
+        Ssl().ERR_error_string_n(code, text, sizeof text);
         return std::string(what) + " (" + text + ")";
     }
 };
@@ -121,7 +169,7 @@ std::string Sha256Fingerprint(X509* certificate)
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned length = 0;
-    if (!certificate || !X509_digest(certificate, EVP_sha256(), digest, &length))
+    if (!certificate || !Ssl().X509_digest(certificate, Ssl().EVP_sha256(), digest, &length))
         return "";
     std::string text;
     char pair[4];
@@ -155,7 +203,7 @@ void SetTlsError() { SetSocketError(EPROTO); }
 
 }  // namespace
 
-bool TlsAvailable() { return true; }
+bool TlsAvailable() { return Ssl().m_Loaded; }
 
 CTlsSession::CTlsSession() = default;
 CTlsSession::~CTlsSession() = default;
@@ -164,50 +212,54 @@ TlsStatus CTlsSession::Connect(SocketHandle s, const TlsClientOptions& options, 
                                std::string& reason, std::string& fingerprint)
 {
     fingerprint.clear();
+    if (!TlsAvailable()) {
+        reason = "cannot load libssl.so.3";
+        return TlsStatus::FAILED;
+    }
     m_State = std::make_unique<CState>();
     CState& st = *m_State;
-    if (!st.Begin(s, TLS_client_method(), reason))
+    if (!st.Begin(s, Ssl().TLS_client_method(), reason))
         return TlsStatus::FAILED;
     const bool pinned = !options.m_Fingerprint.empty();
     if (!pinned) {
         const bool loaded = options.m_CaFile.empty()
-            ? SSL_CTX_set_default_verify_paths(st.m_Context) == 1
-            : SSL_CTX_load_verify_locations(st.m_Context, options.m_CaFile.c_str(), nullptr) == 1;
+            ? Ssl().SSL_CTX_set_default_verify_paths(st.m_Context) == 1
+            : Ssl().SSL_CTX_load_verify_locations(st.m_Context, options.m_CaFile.c_str(), nullptr) == 1;
         if (!loaded) {
             reason = CState::OpenSslReason(options.m_CaFile.empty() ? "cannot load the system's trust store"
                                                                      : "cannot load the CA File");
             return TlsStatus::UNTRUSTED;
         }
-        SSL_set_verify(st.m_Ssl, SSL_VERIFY_PEER, KeepGoing);
-        X509_VERIFY_PARAM* param = SSL_get0_param(st.m_Ssl);
+        Ssl().SSL_set_verify(st.m_Ssl, SSL_VERIFY_PEER, KeepGoing);
+        X509_VERIFY_PARAM* param = Ssl().SSL_get0_param(st.m_Ssl);
         const bool named = IsAddressLiteral(options.m_HostName)
-            ? X509_VERIFY_PARAM_set1_ip_asc(param, options.m_HostName.c_str()) == 1
-            : X509_VERIFY_PARAM_set1_host(param, options.m_HostName.c_str(), 0) == 1;
+            ? Ssl().X509_VERIFY_PARAM_set1_ip_asc(param, options.m_HostName.c_str()) == 1
+            : Ssl().X509_VERIFY_PARAM_set1_host(param, options.m_HostName.c_str(), 0) == 1;
         if (!named) {
             reason = "cannot check the certificate against '" + options.m_HostName + "'";
             return TlsStatus::UNTRUSTED;
         }
     } else {
-        SSL_set_verify(st.m_Ssl, SSL_VERIFY_NONE, nullptr);
+        Ssl().SSL_set_verify(st.m_Ssl, SSL_VERIFY_NONE, nullptr);
     }
     if (!IsAddressLiteral(options.m_HostName) && !options.m_HostName.empty())
-        SSL_set_tlsext_host_name(st.m_Ssl, options.m_HostName.c_str());
-    SSL_set_connect_state(st.m_Ssl);
+        Ssl().SSL_ctrl(st.m_Ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name, const_cast<char*>(options.m_HostName.c_str()));
+    Ssl().SSL_set_connect_state(st.m_Ssl);
     if (!st.Handshake(timeoutMs, reason)) {
         m_State.reset();
         return TlsStatus::FAILED;
     }
-    X509* certificate = SSL_get1_peer_certificate(st.m_Ssl);
+    X509* certificate = Ssl().SSL_get1_peer_certificate(st.m_Ssl);
     fingerprint = Sha256Fingerprint(certificate);
-    X509_free(certificate);
+    Ssl().X509_free(certificate);
     if (fingerprint.empty()) {
         reason = "the server showed no certificate";
         m_State.reset();
         return TlsStatus::UNTRUSTED;
     }
-    if (pinned ? PlainHex(fingerprint) != options.m_Fingerprint : SSL_get_verify_result(st.m_Ssl) != X509_V_OK) {
+    if (pinned ? PlainHex(fingerprint) != options.m_Fingerprint : Ssl().SSL_get_verify_result(st.m_Ssl) != X509_V_OK) {
         reason = pinned ? "the certificate does not match TLS Fingerprint"
-                        : X509_verify_cert_error_string(SSL_get_verify_result(st.m_Ssl));
+                        : Ssl().X509_verify_cert_error_string(Ssl().SSL_get_verify_result(st.m_Ssl));
         m_State.reset();
         return TlsStatus::UNTRUSTED;
     }
@@ -217,17 +269,21 @@ TlsStatus CTlsSession::Connect(SocketHandle s, const TlsClientOptions& options, 
 bool CTlsSession::Accept(SocketHandle s, const std::string& certificateFile, const std::string& keyFile,
                          int timeoutMs, std::string& reason)
 {
+    if (!TlsAvailable()) {
+        reason = "cannot load libssl.so.3";
+        return false;
+    }
     m_State = std::make_unique<CState>();
     CState& st = *m_State;
-    if (!st.Begin(s, TLS_server_method(), reason))
+    if (!st.Begin(s, Ssl().TLS_server_method(), reason))
         return false;
-    if (SSL_use_certificate_chain_file(st.m_Ssl, certificateFile.c_str()) != 1
-        || SSL_use_PrivateKey_file(st.m_Ssl, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    if (Ssl().SSL_use_certificate_chain_file(st.m_Ssl, certificateFile.c_str()) != 1
+        || Ssl().SSL_use_PrivateKey_file(st.m_Ssl, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
         reason = CState::OpenSslReason("cannot load the certificate or key");
         m_State.reset();
         return false;
     }
-    SSL_set_accept_state(st.m_Ssl);
+    Ssl().SSL_set_accept_state(st.m_Ssl);
     if (!st.Handshake(timeoutMs, reason)) {
         m_State.reset();
         return false;
@@ -244,8 +300,8 @@ long CTlsSession::Send(const char* data, std::size_t size, int timeoutMs)
     CState& st = *m_State;
     const int chunk = size > INT_MAX ? INT_MAX : static_cast<int>(size);
     for (;;) {
-        const int rc = SSL_write(st.m_Ssl, data, chunk);
-        const int error = rc > 0 ? SSL_ERROR_NONE : SSL_get_error(st.m_Ssl, rc);
+        const int rc = Ssl().SSL_write(st.m_Ssl, data, chunk);
+        const int error = rc > 0 ? SSL_ERROR_NONE : Ssl().SSL_get_error(st.m_Ssl, rc);
         if (!st.Flush(timeoutMs))
             return -1;
         if (error == SSL_ERROR_NONE)
@@ -253,7 +309,7 @@ long CTlsSession::Send(const char* data, std::size_t size, int timeoutMs)
         if (error != SSL_ERROR_WANT_READ || st.Fill(timeoutMs) < 1) {
             if (error != SSL_ERROR_WANT_READ)
                 SetTlsError();
-            ERR_clear_error();
+            Ssl().ERR_clear_error();
             return -1;
         }
     }
@@ -268,8 +324,8 @@ long CTlsSession::Receive(char* buffer, std::size_t size, int timeoutMs)
     CState& st = *m_State;
     const int room = size > INT_MAX ? INT_MAX : static_cast<int>(size);
     for (;;) {
-        const int rc = SSL_read(st.m_Ssl, buffer, room);
-        const int error = rc > 0 ? SSL_ERROR_NONE : SSL_get_error(st.m_Ssl, rc);
+        const int rc = Ssl().SSL_read(st.m_Ssl, buffer, room);
+        const int error = rc > 0 ? SSL_ERROR_NONE : Ssl().SSL_get_error(st.m_Ssl, rc);
         // Reading may queue an answer, such as a key update.
         if (!st.Flush(timeoutMs))
             return -1;
@@ -278,7 +334,7 @@ long CTlsSession::Receive(char* buffer, std::size_t size, int timeoutMs)
         if (error == SSL_ERROR_ZERO_RETURN)
             return 0;
         if (error != SSL_ERROR_WANT_READ) {
-            ERR_clear_error();
+            Ssl().ERR_clear_error();
             SetTlsError();
             return -1;
         }
@@ -292,9 +348,9 @@ void CTlsSession::Shutdown(int timeoutMs)
 {
     if (!m_State)
         return;
-    SSL_shutdown(m_State->m_Ssl);
+    Ssl().SSL_shutdown(m_State->m_Ssl);
     m_State->Flush(timeoutMs);
-    ERR_clear_error();
+    Ssl().ERR_clear_error();
 }
 
 }  // namespace Platform

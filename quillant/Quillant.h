@@ -99,6 +99,9 @@ public:
     void SetSubject(const char* text);
     void SetPriority(int priority);
     void SetDate();
+    // Adds a Message-ID unless there is one; hostName names the domain when
+    // the sender's address gives none (see MessageIdDomain).
+    void SetMessageId(const char* hostName);
 
     // Writes the whole message. Returns 0, the code of a thrown CSMTPError
     // (12 for an attachment that cannot be opened), or -1 for anything else.

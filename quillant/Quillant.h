@@ -69,7 +69,8 @@ public:
 CHeaderField* FindHeader(const char* name, CHeaderField* first);
 // Appends to (append != 0), replaces, or adds at the end; returns the field.
 CHeaderField* PutHeader(const char* name, const char* value, CHeaderField* first, int append);
-// "%s: %s\r\n" per field from first to the end, then flushes out.
+// "%s: %s\r\n" per field from first to the end, then flushes out; a value
+// that is not plain ASCII is written as EncodeHeaderValue gives it.
 void WriteHeaders(CHeaderField* first, FILE* out);
 
 class CQuillant : public CSMTPError {

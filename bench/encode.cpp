@@ -1,13 +1,17 @@
 // Streams a file through one of the transfer encoders:
-//   encode base64|qp|base64text|qptext INPUT OUTPUT
+//   encode base64|qp|base64text|qptext|header:NAME|param:NAME INPUT OUTPUT
 // "-" names standard input or output. The text forms read the whole input
 // into memory first (and stop at its first zero byte), as a text part does.
+// header:NAME writes the header line "NAME: value" the writer would, and
+// param:NAME the extended parameter NAME of an attachment, for the input.
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "quillant/Encoders.h"
+#include "quillant/HeaderText.h"
+#include "quillant/Quillant.h"
 
 namespace {
 
@@ -44,10 +48,19 @@ bool Encode(const char* mode, FILE* in, FILE* out)
         std::string text;
         if (!ReadAll(in, text))
             return false;
-        if (std::strcmp(mode, "base64text") == 0)
+        text.resize(std::strlen(text.c_str()));
+        if (std::strcmp(mode, "base64text") == 0) {
             Base64EncodeText(text.c_str(), out);
-        else
+        } else if (std::strncmp(mode, "header:", 7) == 0) {
+            CHeaderField field;
+            field.m_Name = mode + 7;
+            field.m_Value = text;
+            WriteHeaders(&field, out);
+        } else if (std::strncmp(mode, "param:", 6) == 0) {
+            std::fputs(ExtendedParameter(mode + 6, text.c_str()).c_str(), out);
+        } else {
             QPEncodeText(text.c_str(), out);
+        }
     }
     return !std::ferror(in);
 }
@@ -57,7 +70,7 @@ bool KnownMode(const char* mode)
     for (const char* known : {"base64", "qp", "base64text", "qptext"})
         if (std::strcmp(mode, known) == 0)
             return true;
-    return false;
+    return (std::strncmp(mode, "header:", 7) == 0 && mode[7]) || (std::strncmp(mode, "param:", 6) == 0 && mode[6]);
 }
 
 }  // namespace
@@ -65,7 +78,7 @@ bool KnownMode(const char* mode)
 int main(int argc, char** argv)
 {
     if (argc != 4 || !KnownMode(argv[1])) {
-        std::fprintf(stderr, "usage: encode base64|qp|base64text|qptext INPUT OUTPUT\n");
+        std::fprintf(stderr, "usage: encode base64|qp|base64text|qptext|header:NAME|param:NAME INPUT OUTPUT\n");
         return 2;
     }
     CFilePtr in(Open(argv[2], "rb", stdin));

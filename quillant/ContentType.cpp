@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/ContentTypes.h"
 #include "platform/Text.h"
@@ -30,6 +31,20 @@ void LookUpType(const char* ext, char* value)
         ReadRegistryString(key, value, VALUE_SIZE);
 }
 
+// The extension comes from the base name alone, so a '.' in a folder name
+// never turns a path into a subtype. "name." has no extension either.
+std::string BareType(const char* fileName)
+{
+    const char* dot = std::strrchr(FileBaseName(fileName), '.');
+    const char* ext = dot && dot[1] ? dot + 1 : nullptr;
+    char value[VALUE_SIZE] = "";
+    if (ext)
+        LookUpType(ext, value);
+    if (value[0])
+        return value;
+    return std::string(ext && IsImageExtension(ext) ? "image" : "unknown") + "/" + (ext ? ext : "unknown");
+}
+
 }  // namespace
 
 const char* FileBaseName(const char* fileName)
@@ -41,23 +56,20 @@ const char* FileBaseName(const char* fileName)
     return base;
 }
 
-// The extension comes from the base name alone, so a '.' in a folder name
-// never turns a path into a subtype. "name." has no extension either.
+char* GetBareContentType(const char* fileName, char* out, std::size_t size)
+{
+    if (size == 0)
+        return out;
+    CopyText(out, size, BareType(fileName).c_str());
+    BlankLineBreaks(out);
+    return out;
+}
+
 char* GetContentType(const char* fileName, char* out, std::size_t size)
 {
     if (size == 0)
         return out;
-    const char* base = FileBaseName(fileName);
-    const char* dot = std::strrchr(base, '.');
-    const char* ext = dot && dot[1] ? dot + 1 : nullptr;
-    char value[VALUE_SIZE] = "";
-    if (ext)
-        LookUpType(ext, value);
-    if (value[0])
-        std::snprintf(out, size, "%s; name=\"%s\"", value, base);
-    else
-        std::snprintf(out, size, "%s/%s; name=\"%s\"", ext && IsImageExtension(ext) ? "image" : "unknown",
-                      ext ? ext : "unknown", base);
+    std::snprintf(out, size, "%s; name=\"%s\"", BareType(fileName).c_str(), FileBaseName(fileName));
     BlankLineBreaks(out);
     return out;
 }

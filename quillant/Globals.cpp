@@ -27,6 +27,14 @@ std::string WithoutLineBreaks(std::string text)
     return text;
 }
 
+bool HasHighByte(const char* text)
+{
+    for (; *text; ++text)
+        if (static_cast<unsigned char>(*text) >= 128)
+            return true;
+    return false;
+}
+
 void CopyText(char* dst, std::size_t size, const char* src)
 {
     if (size == 0)

@@ -30,6 +30,9 @@ void CopyText(char* dst, std::size_t size, const char* src);
 void BlankLineBreaks(char* text);
 std::string WithoutLineBreaks(std::string text);
 
+// True when a byte of the text is 128 or more: it is not plain ASCII.
+bool HasHighByte(const char* text);
+
 // The messages that only verbose or debug mode prints.
 inline bool Chatty() { return g_Verbose || g_Debug; }
 

@@ -8,6 +8,7 @@
 #include "platform/Files.h"
 #include "quillant/Encoders.h"
 #include "quillant/Globals.h"
+#include "quillant/HeaderText.h"
 #include "quillant/Quillant.h"
 
 const char* const g_ImageExtensions[] = {"gif", "jpg", "tif", "tiff", "bmp", "jpeg", "pcd", "png", ""};
@@ -18,21 +19,11 @@ constexpr std::size_t COPY_BLOCK = 48 * 1024;
 const char BLANKS[] = " \t\n\v\f\r";
 
 
-bool HasHighByte(const char* text)
-{
-    for (; *text; ++text)
-        if (static_cast<unsigned char>(*text) >= 128)
-            return true;
-    return false;
-}
-
-// The charset follows the text actually stored (after any OEM conversion),
-// unless MM_CHARSET names one.
+// The charset follows the text actually stored (after any OEM conversion).
 void StoreText(CMessagePart& part, std::string text)
 {
     part.m_Data = std::move(text);
-    if (!Platform::GetEnv("MM_CHARSET"))
-        part.m_Charset = Platform::TextCharset(part.m_Data->c_str());
+    part.m_Charset = TextPartCharset(part.m_Data->c_str());
 }
 
 void StoreCopy(CMessagePart& part, const char* data, bool convert)
@@ -79,15 +70,23 @@ int LoadTextFile(CMessagePart& part, const char* name, bool mayConvert)
     return 0;
 }
 
+// A name that is not ASCII cannot be a quoted string: it goes out as the
+// extended parameters of WritePartHeaders, whole, never cut to a buffer.
 void LoadAttachment(CMessagePart& part, const char* fileName)
 {
     part.m_IsText = 0;
     part.m_Encoding = ENC_BASE64;
-    part.m_ContentType = GetContentType(fileName, part.m_ContentTypeBuf, sizeof part.m_ContentTypeBuf);
-    std::snprintf(part.m_Disposition, sizeof part.m_Disposition, "attachment; filename=\"%s\"",
-                  FileBaseName(fileName));
-    BlankLineBreaks(part.m_Disposition);
     part.m_Data = fileName;
+    const char* base = FileBaseName(fileName);
+    if (HasHighByte(base)) {
+        part.m_ExtendedName = 1;
+        part.m_ContentType = GetBareContentType(fileName, part.m_ContentTypeBuf, sizeof part.m_ContentTypeBuf);
+        CopyText(part.m_Disposition, sizeof part.m_Disposition, "attachment");
+        return;
+    }
+    part.m_ContentType = GetContentType(fileName, part.m_ContentTypeBuf, sizeof part.m_ContentTypeBuf);
+    std::snprintf(part.m_Disposition, sizeof part.m_Disposition, "attachment; filename=\"%s\"", base);
+    BlankLineBreaks(part.m_Disposition);
 }
 
 // Without MIME everything goes out as plain text. A text file is still read:
@@ -140,10 +139,15 @@ void WriteRequoted(const char* value, FILE* out)
 
 }  // namespace
 
-CMessagePart::CMessagePart(CQuillant* owner) : m_Owner(owner)
+const char* TextPartCharset(const char* text)
 {
     const char* charset = Platform::GetEnv("MM_CHARSET");
-    m_Charset = charset ? charset : "iso-8859-1";
+    return charset ? charset : Platform::TextCharset(text);
+}
+
+CMessagePart::CMessagePart(CQuillant* owner) : m_Owner(owner)
+{
+    m_Charset = TextPartCharset("");
     CMessagePart* last = owner ? owner->m_Parts.get() : nullptr;
     if (!last)
         return;
@@ -197,8 +201,12 @@ void CMessagePart::WritePartHeaders(FILE* out)
     } else {
         std::fputs("Content-type: ", out);
         WriteContentType(out, m_ContentType);
-        if (m_Disposition[0])
-            std::fprintf(out, "Content-Disposition: %s\r\n", m_Disposition);
+        if (m_Disposition[0]) {
+            std::fprintf(out, "Content-Disposition: %s", m_Disposition);
+            if (m_ExtendedName && m_Data)
+                std::fputs(ExtendedParameter("filename", FileBaseName(m_Data->c_str())).c_str(), out);
+            std::fputs("\r\n", out);
+        }
     }
     if (m_Encoding == ENC_BASE64)
         std::fputs("Content-Transfer-Encoding: base64\r\n", out);
@@ -218,6 +226,8 @@ void CMessagePart::WriteContentType(FILE* out, const char* type)
         end = std::strchr(piece, ';');
         WriteParameter(*this, end ? std::string(piece, end) : std::string(piece), out);
     }
+    if (m_ExtendedName && m_Data)
+        std::fputs(ExtendedParameter("name", FileBaseName(m_Data->c_str())).c_str(), out);
     std::fputs("\r\n", out);
 }
 

@@ -58,12 +58,21 @@ public:
     CMessagePart* m_Prev = nullptr;
     char m_ContentTypeBuf[324] = "";
     char m_Disposition[292] = "";
+    // The file name is not ASCII: name and filename are extended parameters.
+    int m_ExtendedName = 0;
     CQuillant* m_Owner = nullptr;
 };
 
 // The file's own name: the text after the last '/' or '\\' (all of it when
 // there is none). Content types and dispositions are taken from it alone.
 const char* FileBaseName(const char* fileName);
+
+// The charset a text part holding text is labelled with: MM_CHARSET when it
+// is set, else the platform's choice for the text (Platform::TextCharset).
+const char* TextPartCharset(const char* text);
+
+// Content type text of a file without parameters, built into out as below.
+char* GetBareContentType(const char* fileName, char* out, std::size_t size);
 
 // Content type text of a file with its name parameter, built into out
 // (capacity size, at least 324 for a part's buffer). Never fails.

@@ -1,6 +1,8 @@
 #include "quillant/Quillant.h"
 
 #include "platform/Text.h"
+#include "quillant/Globals.h"
+#include "quillant/HeaderText.h"
 
 
 const char* const g_ErrorText[ERROR_CODE_COUNT] = {
@@ -80,10 +82,15 @@ CHeaderField* PutHeader(const char* name, const char* value, CHeaderField* first
     return added;
 }
 
+// The list keeps the values as given; only their written form is encoded.
 void WriteHeaders(CHeaderField* first, FILE* out)
 {
-    for (CHeaderField* f = first; f; f = f->m_Next.get())
-        std::fprintf(out, "%s: %s\r\n", f->m_Name, f->m_Value.c_str());
+    for (CHeaderField* f = first; f; f = f->m_Next.get()) {
+        if (HasHighByte(f->m_Value.c_str()))
+            std::fprintf(out, "%s: %s\r\n", f->m_Name, EncodeHeaderValue(f->m_Name, f->m_Value).c_str());
+        else
+            std::fprintf(out, "%s: %s\r\n", f->m_Name, f->m_Value.c_str());
+    }
     std::fflush(out);
 }
 

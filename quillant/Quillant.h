@@ -69,7 +69,8 @@ public:
 CHeaderField* FindHeader(const char* name, CHeaderField* first);
 // Appends to (append != 0), replaces, or adds at the end; returns the field.
 CHeaderField* PutHeader(const char* name, const char* value, CHeaderField* first, int append);
-// "%s: %s\r\n" per field from first to the end, then flushes out.
+// "%s: %s\r\n" per field from first to the end, then flushes out; a value
+// that is not plain ASCII is written as EncodeHeaderValue gives it.
 void WriteHeaders(CHeaderField* first, FILE* out);
 
 class CQuillant : public CSMTPError {
@@ -99,6 +100,9 @@ public:
     void SetSubject(const char* text);
     void SetPriority(int priority);
     void SetDate();
+    // Adds a Message-ID unless there is one; hostName names the domain when
+    // the sender's address gives none (see MessageIdDomain).
+    void SetMessageId(const char* hostName);
 
     // Writes the whole message. Returns 0, the code of a thrown CSMTPError
     // (12 for an attachment that cannot be opened), or -1 for anything else.

@@ -389,6 +389,7 @@ void CSMTPEmail::AddTransportHeaders()
 {
     SetHeader(m_NewsMode == 1 ? "Reply-To" : "Return-Path", GetHeader("X-Sender", "(NULL)"), 0);
     SetDate();
+    SetMessageId(g_LocalHostName);
 }
 
 // The whole message must be on disk before a byte of it goes out: a full

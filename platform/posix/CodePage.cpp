@@ -1,5 +1,7 @@
 #include "platform/CodePage.h"
 
+#include "platform/Text.h"
+
 namespace Platform {
 namespace {
 
@@ -23,36 +25,6 @@ const unsigned char CP850_TO_1252[128] = {
     0xB0, 0xA8, 0xB7, 0xB9, 0xB3, 0xB2, 0x23, 0xA0,  // 0xF8
 };
 
-// Length of the UTF-8 sequence at p, or 0 when it is not well formed
-// (overlong forms, surrogates and code points past U+10FFFF included).
-int SequenceLength(const unsigned char* p)
-{
-    const unsigned lead = p[0];
-    int tail = 0;
-    unsigned minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        tail = 1;
-        minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        tail = 2;
-        minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        tail = 3;
-        minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    unsigned code = lead & (0x3Fu >> tail);
-    for (int i = 1; i <= tail; ++i) {
-        if ((p[i] & 0xC0) != 0x80)  // also stops at the terminator
-            return 0;
-        code = (code << 6) | (p[i] & 0x3Fu);
-    }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return tail + 1;
-}
-
 }  // namespace
 
 void OemToAnsi(const char* in, char* out)
@@ -74,7 +46,7 @@ const char* TextCharset(const char* text)
             ++p;
             continue;
         }
-        const int length = SequenceLength(p);
+        const int length = Utf8SequenceLength(p);
         if (length == 0)
             return "iso-8859-1";
         high = true;

@@ -5,10 +5,14 @@ Usage: mime_check.py [--boundary B] MESSAGE EXPECTED...
 Each EXPECTED file holds the exact bytes that the n-th body part must decode
 to. With one EXPECTED file and a message that is not multipart, the message
 body itself is decoded. Exits 0 when everything matches, 1 otherwise.
+
+header_problems() is for other tests: how the header text of a message
+reads back with the default (RFC-conforming) policy.
 """
 import argparse
 import email
 import email.policy
+import re
 import sys
 
 
@@ -43,6 +47,35 @@ def check_multipart(msg, expected, boundary):
     for number, (part, name) in enumerate(zip(parts, expected), 1):
         check_defects(part, "part %d" % number)
         check_decoded(part, name, "part %d" % number)
+
+
+def header_lines(data):
+    """The header lines of the message and of each of its parts."""
+    lines = []
+    for block in re.split(rb"\r\n--[^\r\n]*\r\n", b"\r\n" + data):
+        lines += block.partition(b"\r\n\r\n")[0].split(b"\r\n")
+    return lines
+
+
+def header_problems(data, expected, filename=None):
+    """What is wrong with a message whose headers must read back as expected
+    (name -> text; the first display name for an address header) and whose
+    attachment (if filename is given) must be named filename: also any byte
+    above 127, any header line over 78 characters and any encoded-word over 75."""
+    problems = ["8-bit byte at %d" % i for i, b in enumerate(data) if b > 127][:1]
+    problems += ["line of %d: %r" % (len(l), l) for l in header_lines(data) if len(l) > 78]
+    problems += ["long word %r" % w for w in re.findall(rb"=\?[^?]*\?[BQ]\?[^?]*\?=", data) if len(w) > 75]
+    msg = email.message_from_bytes(data, policy=email.policy.default)
+    for name, text in expected.items():
+        header = msg[name]
+        got = header.addresses[0].display_name if hasattr(header, "addresses") else str(header)
+        if got != text or header.defects:
+            problems.append("%s reads %r %r, expected %r" % (name, got, header.defects, text))
+    if filename is not None:
+        names = [part.get_filename() for part in msg.walk() if part.get_filename() is not None]
+        if names != [filename]:
+            problems.append("attachment names %r, expected %r" % (names, filename))
+    return problems
 
 
 def main():

@@ -141,11 +141,13 @@ CRun SendToSink(CSMTPEmail& mail)
     return SendTo(sink, mail);
 }
 
+// Each run's own Message-ID would make the runs differ: all share a given one.
 TEST_F(Delivery, EverySocketCallFailingInTurn)
 {
     Platform::SetSocketFault(0);
     CSMTPEmail whole;
     Prepare(whole, "text\n");
+    whole.SetHeader("Message-ID", "<same@example.com>", 0);
     const CRun baseline = SendToSink(whole);
     ASSERT_EQ(baseline.m_Code, 0);
     ASSERT_EQ(Platform::SocketCallCount(), static_cast<int>(SMTP_CALLS.size()));
@@ -160,6 +162,7 @@ TEST_F(Delivery, EverySocketCallFailingInTurn)
         SCOPED_TRACE("call " + std::to_string(n + 1) + " fails");
         CSMTPEmail mail;
         Prepare(mail, "text\n");
+        mail.SetHeader("Message-ID", "<same@example.com>", 0);
         Platform::SetSocketFault(static_cast<int>(n + 1));
         const CRun run = SendToSink(mail);
         Platform::SetSocketFault(0);

@@ -163,6 +163,48 @@ TEST_P(Dialogue, SendsExactlyTheseBytes)
 INSTANTIATE_TEST_SUITE_P(Scenarios, Dialogue, ::testing::ValuesIn(SCENARIOS),
                          [](const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; });
 
+// One Message-ID, right after Date, in every layout and in news; its domain
+// is the sender's, else the local host's; one that was given is kept.
+TEST_F(CDialogueTest, EveryMessageCarriesOneMessageId)
+{
+    const struct {
+        void (*setup)(CSMTPEmail& m);
+        const char* domain;  // the id itself when it was given
+    } rows[] = {
+        {[](CSMTPEmail& m) { m.AddPart("x", PART_BODY); }, "@example.com>"},
+        {[](CSMTPEmail& m) { m.AddPart("x", PART_BODY); m.AddPart("y", PART_QUOTED); }, "@example.com>"},
+        {[](CSMTPEmail& m) { SetBody(m, "x"); }, "@example.com>"},
+        {[](CSMTPEmail& m) { ShortArticle(m, "", "", ""); }, "@client.example>"},
+        {[](CSMTPEmail& m) { m.SetHeader("Message-ID", "<kept@x>", 0); SetBody(m, "x"); }, "<kept@x>"},
+    };
+    for (const auto& row : rows) {
+        CSMTPEmail mail;
+        row.setup(mail);
+        const bool news = mail.m_NewsMode == 1;
+        if (!news) {
+            mail.SetSender("me@example.com");
+            mail.AddTo("a@example.com");
+        }
+        const CRun run = Run(mail, news ? NntpUntilPost("") + NNTP_POSTED
+                                        : SmtpUntilData("S: 220 ok", "me@example.com", {"a@example.com"})
+                                             + SMTP_DELIVERED);
+        std::string payload;
+        ASSERT_TRUE(StreamMatches(run.m_Expected, run.m_Sent, payload));
+        const std::string head = "\r\n" + payload.substr(0, payload.find("\r\n\r\n") + 2);
+        const std::size_t at = head.find("\r\nMessage-ID: ");
+        ASSERT_NE(at, std::string::npos) << head;
+        EXPECT_EQ(at, head.rfind("\r\nMessage-ID: ")) << head;
+        const std::string id = head.substr(at + 14, head.find('\r', at + 2) - at - 14);
+        if (row.domain[0] == '<') {
+            EXPECT_EQ(id, row.domain);
+            continue;
+        }
+        EXPECT_EQ(id.substr(id.find('@')), row.domain) << id;
+        EXPECT_EQ(id.find_first_not_of("0123456789abcdef.", 1), id.find('@')) << id;
+        EXPECT_EQ(head.rfind("\r\nDate: ", at - 1), head.rfind("\r\n", at - 1)) << head;
+    }
+}
+
 // ------------------------------------------------------------------ failures at every step
 
 struct Step {

@@ -11,6 +11,7 @@
 #include "platform/ContentTypes.h"
 #include "platform/Files.h"
 #include "platform/Profile.h"
+#include "platform/Random.h"
 #include "platform/Sockets.h"
 
 namespace {
@@ -197,6 +198,16 @@ void CheckCodePage()
     CHECK_TEXT(Platform::TextCharset("\xc3\xa4"), "iso-8859-1");
 }
 
+// Two fills of 16 bytes from RtlGenRandom never agree.
+void CheckRandom()
+{
+    unsigned char a[16] = {};
+    unsigned char b[16] = {};
+    CHECK(Platform::RandomBytes(a, sizeof a) && Platform::RandomBytes(b, sizeof b));
+    CHECK(std::memcmp(a, b, sizeof a) != 0);
+    CHECK(Platform::RandomBytes(a, 0));
+}
+
 void CheckResolve()
 {
     struct Row {
@@ -308,6 +319,7 @@ int main()
     CheckProfile();
     CheckContentTypes();
     CheckCodePage();
+    CheckRandom();
     if (!Platform::StartSockets()) {
         std::printf("FAIL: socket start-up\n");
         return 1;

@@ -40,6 +40,14 @@ SMTP_PORT = 2525         # lenient: takes bare LF and envelopes without <>
 SMTP_PORT_STRICT = 2526  # bare LF -> 550, envelopes without <> -> 501
 NNTP_PORT = 119          # posting without login
 NNTP_PORT_AUTH = 1119    # AUTHINFO USER/PASS required
+NNTP_PORT_TLS = 1563     # implicit TLS, AUTHINFO required
+SMTP_PORT_SUBMISSION = 2587  # STARTTLS required, then AUTH required
+SMTP_PORT_SMTPS = 2465       # implicit TLS, AUTH required
+# The start scripts' summaries (sourced into the environment) name these.
+SMTP_USER = os.environ.get("SMTP_AUTH_USER", "testuser")
+SMTP_PASS = os.environ.get("SMTP_AUTH_PASS", "testpass")
+SMTP_TLS_CERT = os.environ.get("SMTP_TLS_CERT", "/etc/postfix/test-tls/cert.pem")
+NNTP_TLS_CERT = os.environ.get("NNTP_TLS_CERT", "/etc/news/test-tls/cert.pem")
 NEWS_USER = os.environ.get("NNTP_AUTH_USER", "newsuser")
 NEWS_PASS = os.environ.get("NNTP_AUTH_PASS", "newspass")
 NEWS_GROUP = "local.test"
@@ -138,14 +146,18 @@ def unique_message_id(domain=TEST_DOMAIN):
 
 def write_profile(path, smtp_host="%s:%d" % (HOST, SMTP_PORT_STRICT), return_address="",
                   organization="", nntp_host="%s:%d" % (HOST, NNTP_PORT), nntp_user="",
-                  nntp_password="", timeout_seconds=30):
-    """Writes a [Setup] profile for SENDVALE_PROFILE; returns its path."""
+                  nntp_password="", timeout_seconds=30, extra=None, mode=0o600):
+    """Writes a [Setup] profile for SENDVALE_PROFILE; returns its path.
+    `extra` adds keys ({"CA File": path}); the mode is 0600 because
+    Sendvale refuses a readable profile that holds an SMTP password."""
     lines = ["[Setup]", "HOST=" + smtp_host, "Return Address=" + return_address,
              "Organization=" + organization, "NNTP HOST=" + nntp_host,
              "NNTP User=" + nntp_user, "NNTP Passws=" + nntp_password,
              "Timeout=%d" % timeout_seconds]
+    lines += ["%s=%s" % item for item in (extra or {}).items()]
     with open(path, "w") as f:
         f.write("\n".join(lines) + "\n")
+    os.chmod(path, mode)
     return path
 
 

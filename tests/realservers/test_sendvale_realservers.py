@@ -8,7 +8,9 @@ skips itself without them unless SENDVALE_REALSERVERS says otherwise.
 """
 import email
 import email.utils
+import hashlib
 import os
+import ssl
 import sys
 import tempfile
 import unittest
@@ -18,9 +20,14 @@ import realserver_util as rs  # noqa: E402
 
 SERVER_ERROR = 9
 FAILED_TO_CONNECT = 6
+CERT_UNTRUSTED = 15
+AUTH_FAILED = 16
 LENIENT = "%s:%d" % (rs.HOST, rs.SMTP_PORT)
 STRICT = "%s:%d" % (rs.HOST, rs.SMTP_PORT_STRICT)
 MAILER = "Sendvale v.1.10a"
+SUBMISSION = "submission://%s:%d" % (rs.HOST, rs.SMTP_PORT_SUBMISSION)
+SMTPS = "smtps://%s:%d" % (rs.HOST, rs.SMTP_PORT_SMTPS)
+NNTPS = "nntps://%s:%d" % (rs.HOST, rs.NNTP_PORT_TLS)
 
 
 def setUpModule():
@@ -34,6 +41,13 @@ def setUpModule():
 
 def lf(data):
     return data.replace(b"\r\n", b"\n")
+
+
+def fingerprint(cert_file):
+    """SHA-256 of a PEM certificate, as Sendvale prints it (AA:BB:...)."""
+    with open(cert_file) as f:
+        digest = hashlib.sha256(ssl.PEM_cert_to_DER_cert(f.read())).hexdigest().upper()
+    return ":".join(digest[i:i + 2] for i in range(0, len(digest), 2))
 
 
 class RealServerCase(unittest.TestCase):
@@ -352,6 +366,110 @@ class NewsTest(RealServerCase):
             with self.subTest(group=group):
                 code, err, subject = self.post(group)
                 self.assertEqual(code, SERVER_ERROR, err)
+
+
+class TlsLoginTest(RealServerCase):
+    """The URL forms of the server names against the TLS and login ports."""
+
+    TEXT = b"TLS text\n.\n..dots\n" + b"t" * 900 + b"\nlast\n"
+
+    def use(self, host, keys=None, mode=0o600, **settings):
+        """A profile for `host` with the test login and CA File; `keys`
+        override them, a key set to None is left out."""
+        login = {"CA File": rs.SMTP_TLS_CERT, "SMTP User": rs.SMTP_USER,
+                 "SMTP Password": rs.SMTP_PASS}
+        login.update(keys or {})
+        self.profile = self.make_profile(
+            smtp_host=host, mode=mode, extra={k: v for k, v in login.items() if v is not None},
+            **settings)
+
+    def test_logged_in_mail_arrives_intact(self):
+        pin = fingerprint(rs.SMTP_TLS_CERT)
+        rows = [(SUBMISSION, {}), (SMTPS, {}), (SMTPS, {"SMTP Auth": "login"}),
+                (SUBMISSION, {"SMTP Auth": "plain"}),
+                (SMTPS, {"SMTP Password": None, "SMTP Password Command": "printf " + rs.SMTP_PASS}),
+                # A pin replaces the chain, with or without colons, in any case.
+                (SMTPS, {"CA File": None, "TLS Fingerprint": pin}),
+                (SUBMISSION, {"CA File": None, "TLS Fingerprint": pin.replace(":", "").lower()})]
+        # Larger than one TLS record, so a short write inside TLS shows.
+        blob = os.urandom(40000)
+        attachment = self.write("small blob.bin", blob)
+        for host, keys in rows:
+            with self.subTest(host=host, keys=keys):
+                self.use(host, keys)
+                rcpt, subject = rs.unique_address("tls"), "TLS " + rs.unique_token()
+                code, err = self.send(["--", rcpt, "-s" + subject, "-i" + attachment], self.TEXT)
+                self.assertEqual(code, 0, err)
+                [mail] = rs.mails_for(rcpt)
+                msg = email.message_from_bytes(rs.strip_delivery_headers(mail))
+                self.assertEqual(msg["Subject"], subject)
+                self.assertEqual(rs.header_values(mail, "Return-Path")[0], "<%s>" % self.sender)
+                body, part = msg.get_payload()
+                self.assert_text(body, self.TEXT)
+                self.assertEqual(part.get_filename(), "small blob.bin")
+                self.assertEqual(part.get_payload(decode=True), blob)
+
+    def test_refusals_deliver_nothing(self):
+        pin = fingerprint(rs.SMTP_TLS_CERT)
+        shown = "SHA-256 fingerprint: " + pin
+        rows = [  # server name, keys, exit status, in the verbose output
+            (SUBMISSION, {"SMTP Password": "wrong"}, AUTH_FAILED, "Authentication failed"),
+            (SMTPS, {"SMTP Password": "wrong"}, AUTH_FAILED, "Authentication failed"),
+            (SMTPS, {"SMTP Auth": "login", "SMTP Password": "wrong"}, AUTH_FAILED, "Authentication"),
+            (SMTPS, {"SMTP Password": None, "SMTP Password Command": "exit 3"}, AUTH_FAILED,
+             "SMTP Password Command"),
+            (SMTPS, {"SMTP Password": None}, AUTH_FAILED, "SMTP Password"),
+            (SMTPS, {"SMTP Auth": "xoauth2"}, AUTH_FAILED, "XOAUTH2"),  # not offered
+            (SMTPS, {"CA File": None}, CERT_UNTRUSTED, shown),
+            (SUBMISSION, {"CA File": None}, CERT_UNTRUSTED, shown),
+            (SMTPS, {"CA File": rs.NNTP_TLS_CERT}, CERT_UNTRUSTED, shown),
+            (SMTPS, {"CA File": None, "TLS Fingerprint": "AB" * 32}, CERT_UNTRUSTED, shown),
+            # The server itself demands a login here.
+            (SUBMISSION, {"SMTP User": None, "SMTP Password": None}, SERVER_ERROR, "Error"),
+            # A password never goes out in the clear: refused before connecting,
+            # so a port nobody listens on gives the same.
+            ("smtp://" + LENIENT, {}, AUTH_FAILED, "SMTP User"),
+            ("smtp://%s:%d" % (rs.HOST, rs.free_port()), {}, AUTH_FAILED, "SMTP User")]
+        receivers = []
+        for host, keys, expected, needle in rows:
+            with self.subTest(host=host, keys=keys):
+                self.use(host, keys)
+                receivers.append(rs.unique_address("refused"))
+                code, err = self.send(["--", receivers[-1], "-sRefused"], b"text\n")
+                self.assertEqual(code, expected, err)
+                self.assertIn(needle, err)
+        self.assert_nothing_delivered(receivers)
+
+    def test_readable_profile_with_password_is_refused(self):
+        self.use(SMTPS, mode=0o644)
+        rcpt = rs.unique_address("readable")
+        code, err = self.send(["--", rcpt, "-sReadable"], b"text\n")
+        self.assertEqual(code, 255, err)
+        self.assertIn("chmod 600", err)
+        self.assert_nothing_delivered([rcpt])
+
+    def test_news_servers(self):
+        login = {"nntp_user": rs.NEWS_USER, "nntp_password": rs.NEWS_PASS}
+        rows = [(NNTPS, {"CA File": rs.NNTP_TLS_CERT}, login, 0),
+                ("nntp://%s:%d" % (rs.HOST, rs.NNTP_PORT), {}, {}, 0),  # MODE READER first
+                (NNTPS, {}, login, CERT_UNTRUSTED),
+                (NNTPS, {"CA File": rs.NNTP_TLS_CERT}, dict(login, nntp_password="wrong"),
+                 SERVER_ERROR)]
+        text = b"news over TLS\n.\n..two\nend\n"
+        for host, keys, settings, expected in rows:
+            with self.subTest(host=host, keys=keys, settings=settings):
+                no_mail_keys = {"CA File": None, "SMTP User": None, "SMTP Password": None}
+                self.use(rs.HOST, dict(no_mail_keys, **keys), nntp_host=host, **settings)
+                subject = "TLS news " + rs.unique_token()
+                code, err = self.send(["--", "-u", "-s" + subject, rs.NEWS_GROUP], text)
+                self.assertEqual(code, expected, err)
+                found = rs.message_ids_with_subject(subject, timeout=0 if expected else 15)
+                self.assertEqual(len(found), 0 if expected else 1)
+                if not expected:
+                    article = email.message_from_bytes(rs.read_article(found[0]))
+                    self.assertEqual(article["Subject"], subject)
+                    self.assertEqual(article["Newsgroups"], rs.NEWS_GROUP)
+                    self.assert_text(article, text)
 
 
 class CountingResult(unittest.TextTestResult):

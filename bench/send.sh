@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build-bench}
 ROUNDS=${2:-5}
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DSENDVALE_TESTS=OFF -DSENDVALE_BENCH=ON >/dev/null
 cmake --build "$BUILD" -j"$(nproc)" --target sendvale sink >/dev/null
 SENDVALE=$PWD/$BUILD/sendvale
 SINK=$PWD/$BUILD/bench/sink
@@ -35,13 +35,16 @@ openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -su
   -addext subjectAltName=IP:127.0.0.1 -keyout key.pem -out cert.pem 2>/dev/null
 
 start_sink() {  # name options...
-  "$SINK" serve "$1.port" "${@:2}" & pids+=($!)
-  for _ in $(seq 100); do [ -s "$1.port" ] && break; sleep 0.05; done
-  printf '%s' "$(cat "$1.port")"
+  "$SINK" serve "$1.port" "${@:2}" >/dev/null 2>&1 & pids+=($!)
 }
-PLAIN=$(start_sink plain --pipelining)
-TLS=$(start_sink tls --pipelining --tls cert.pem key.pem)
-LOCKSTEP=$(start_sink lockstep)
+port_of() {  # name
+  for _ in $(seq 100); do [ -s "$1.port" ] && break; sleep 0.05; done
+  cat "$1.port"
+}
+start_sink plain --pipelining
+start_sink tls --pipelining --tls cert.pem key.pem
+start_sink lockstep
+PLAIN=$(port_of plain) TLS=$(port_of tls) LOCKSTEP=$(port_of lockstep)
 
 profile() {  # file host
   printf '[Setup]\nHOST=%s\nReturn Address=me@example.com\nCA File=%s\n' "$2" "$WORK/cert.pem" > "$1"

@@ -7,9 +7,11 @@ skips itself without them unless SENDVALE_REALSERVERS says otherwise.
     SENDVALE_BUILD_DIR=build python3 tests/realservers/test_sendvale_realservers.py
 """
 import email
+import email.policy
 import email.utils
 import hashlib
 import os
+import re
 import ssl
 import sys
 import tempfile
@@ -28,6 +30,8 @@ MAILER = "Sendvale v.1.10a"
 SUBMISSION = "submission://%s:%d" % (rs.HOST, rs.SMTP_PORT_SUBMISSION)
 SMTPS = "smtps://%s:%d" % (rs.HOST, rs.SMTP_PORT_SMTPS)
 NNTPS = "nntps://%s:%d" % (rs.HOST, rs.NNTP_PORT_TLS)
+DOT_ATOM = r"[A-Za-z0-9!#$%&'*+/=?^_`{|}~-]+(?:\.[A-Za-z0-9!#$%&'*+/=?^_`{|}~-]+)*"
+MESSAGE_ID = re.compile(r"<(%s)@(%s)>\Z" % (DOT_ATOM, DOT_ATOM))
 
 
 def setUpModule():
@@ -78,6 +82,15 @@ class RealServerCase(unittest.TestCase):
         self.assertTrue(rs.settle_mail(addresses), "Postfix did not settle")
         for rcpt in addresses:
             self.assertEqual(rs.mails_for(rcpt, timeout=0), [], rcpt)
+
+    def assert_own_message_id(self, stored):
+        """One Message-ID of the form <dot-atom@dot-atom>, returned. A server's
+        own id names the server's host, so the sender's domain shows it is ours."""
+        [mid] = rs.header_values(stored, "Message-ID")
+        form = MESSAGE_ID.match(mid)
+        self.assertTrue(form, mid)
+        self.assertEqual(form.group(2), self.sender.rpartition("@")[2])
+        return mid
 
     def assert_text(self, part, expected):
         """The decoded text part is the given text, closed by line ends only."""
@@ -133,6 +146,29 @@ class MailTest(RealServerCase):
         for part, data in zip(attachments, blobs.values()):
             with self.subTest(attachment=part.get_filename()):
                 self.assertEqual(part.get_payload(decode=True), data)
+
+    def test_non_ascii_header_text_and_file_name_decode(self):
+        rcpt = rs.unique_address("utf8")
+        subject, name, organization = ("Отчёт – 日本語 ✓ Jürgen", "Jürgen Müller",
+                                       "Organisation – 組織 Ж")
+        file_name, data = "Prüfbericht Ж 報告.txt", "Grüße – 報告\n".encode()
+        code, err = self.send(["--", "%s <%s>" % (name, rcpt), "-s" + subject,
+                               "-o" + organization, "-i" + self.write(file_name, data)],
+                              b"text\n")
+        self.assertEqual(code, 0, err)
+        [mail] = rs.mails_for(rcpt)
+        # Encoded words and extended parameters keep the headers 7-bit (the
+        # part headers too: the file name is there); the rest is QP and base64.
+        self.assertTrue(mail.isascii(), rs.split_message(mail)[0])
+        self.assert_own_message_id(mail)
+        msg = email.message_from_bytes(rs.strip_delivery_headers(mail), policy=email.policy.default)
+        self.assertEqual(msg["Subject"], subject)
+        self.assertEqual(msg["Organization"], organization)
+        [to] = msg["To"].addresses
+        self.assertEqual((to.display_name, to.addr_spec), (name, rcpt))
+        [part] = msg.iter_attachments()
+        self.assertEqual(part.get_filename(), file_name)
+        self.assertEqual(part.get_payload(decode=True), data)
 
     def test_many_receivers_fold_the_to_header(self):
         # Forty receivers make a To header far past one line: a broken fold
@@ -326,6 +362,17 @@ class NewsTest(RealServerCase):
             with self.subTest(read_from=source):
                 self.assertTrue(stored, "article %s not found" % mid)
                 self.assert_posted_as_sent(stored, rs.NEWS_GROUP, subject, poster, text)
+
+    def test_post_is_found_under_its_own_message_id(self):
+        code, err, subject = self.post(rs.NEWS_GROUP)
+        self.assertEqual(code, 0, err)
+        [listed] = rs.message_ids_with_subject(subject)
+        stored = rs.read_article(listed)
+        self.assertTrue(stored, "article %s not found" % listed)
+        self.assertEqual(self.assert_own_message_id(stored), listed)
+        self.assertEqual(email.message_from_bytes(stored)["Subject"], subject)
+        # The history lookup by id must lead to the same stored article.
+        self.assertEqual(rs.spool_article(listed), lf(stored))
 
     def test_crosspost_reaches_both_groups(self):
         groups = "%s,%s" % (rs.NEWS_GROUP, rs.NEWS_GROUP2)

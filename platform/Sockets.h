@@ -47,6 +47,9 @@ long SendFileSome(SocketHandle s, FILE* file, std::int64_t offset, const char* d
 // -1 on failure or time-out.
 long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs);
 void CloseSocket(SocketHandle s);
+// True when bytes from the peer are there to be read now (never waits; the
+// peer having closed does not count).
+bool DataWaiting(SocketHandle s);
 
 int LastSocketError();
 bool LastSocketTimedOut();

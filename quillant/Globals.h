@@ -18,7 +18,7 @@ extern char g_NntpUser[32];
 extern char g_NntpPassword[32];
 
 // General socket time-out in seconds ("Timeout" in [Setup]); the reply to the
-// end-of-data line waits twice as long.
+// end-of-data line waits at least ten minutes.
 extern int g_TimeoutSeconds;
 constexpr int DEFAULT_TIMEOUT_SECONDS = 300;
 

@@ -25,6 +25,7 @@ char g_LocalHostName[256] = "";
 namespace {
 
 constexpr std::size_t PIPELINE_GROUP = 100;
+constexpr int END_OF_DATA_SECONDS = 600;
 
 bool NeedsTls(ServerScheme s)
 {
@@ -62,6 +63,19 @@ int CSMTPEmail::_SendIt()
     }
     CServerName server;
     ChooseServer(server);
+    if (!g_LocalHostName[0] && !Platform::LocalHostName(g_LocalHostName, sizeof g_LocalHostName)) {
+        g_LocalHostName[0] = '\0';
+        if (g_Debug)
+            std::fprintf(stderr, "CSMTPEmail::_SendIt() - gethostname() failed. Winsock error code is %d\n",
+                         Platform::LastSocketError());
+        Raise(ERR_HOST_NAME);
+    }
+    // The whole message is on disk before the server hears of it: a missing
+    // attachment or a full disk fails without any traffic.
+    AddTransportHeaders();
+    CSpoolFile spool;
+    if (const int result = WriteSpool(spool))
+        return result;
     CSecretText secret;
     if (LogsIn(server))
         FetchSecret(server, secret);
@@ -70,13 +84,6 @@ int CSMTPEmail::_SendIt()
     if (ImplicitTls(server.m_Scheme))
         StartTls(link, server);
     ReadReply(link);
-    if (!g_LocalHostName[0] && !Platform::LocalHostName(g_LocalHostName, sizeof g_LocalHostName)) {
-        g_LocalHostName[0] = '\0';
-        if (g_Debug)
-            std::fprintf(stderr, "CSMTPEmail::_SendIt() - gethostname() failed. Winsock error code is %d\n",
-                         Platform::LastSocketError());
-        Raise(ERR_HOST_NAME);
-    }
     if (m_NewsMode == 1) {
         if (server.m_Scheme != ServerScheme::BARE) {
             // Some servers want it before they take a post; others refuse it.
@@ -92,10 +99,6 @@ int CSMTPEmail::_SendIt()
         EsmtpCommands(link, server, secret);
     }
     secret.Wipe();
-    AddTransportHeaders();
-    CSpoolFile spool;
-    if (const int result = WriteSpool(spool))
-        return result;  // nothing of the message has gone out: no end of data, no QUIT
     SendSpool(link, spool);
     FinishData(link);
     Quit(link);
@@ -447,12 +450,12 @@ void CSMTPEmail::SendSpool(CServerLink& link, CSpoolFile& spool)
     }
 }
 
-// The server may take long to accept a large message: twice the usual wait.
+// The server may take long to accept a large message: giving up early would
+// make a batch job send it twice (RFC 5321 4.5.3.2.6: ten minutes at least).
 void CSMTPEmail::FinishData(CServerLink& link)
 {
     SendString(link, "\r\n.\r\n");
-    const int seconds = EffectiveTimeoutSeconds(g_TimeoutSeconds);
-    ReadReply(link, seconds > INT_MAX / 2 ? INT_MAX : 2 * seconds);
+    ReadReply(link, std::max(END_OF_DATA_SECONDS, EffectiveTimeoutSeconds(g_TimeoutSeconds)));
 }
 
 // The message is delivered once the end of data was accepted; a failing

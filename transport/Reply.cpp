@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -25,11 +26,12 @@ void TraceReceived(const char* data, std::size_t size)
 }
 
 // Receives into the pending bytes; false when the server closed, failed or
-// did not answer in time.
-bool ReceiveMore(CServerLink& link, int timeoutSeconds)
+// did not answer by the deadline.
+bool ReceiveMore(CServerLink& link, int timeoutSeconds, std::chrono::steady_clock::time_point deadline)
 {
     char block[REPLY_BUFFER_SIZE];
-    const long n = link.ReceiveSome(block, sizeof block, TimeoutMs(timeoutSeconds));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const long n = link.ReceiveSome(block, sizeof block, static_cast<int>(std::max<long long>(left.count(), 0)));
     if (n < 1) {
         if (n < 0 && Platform::LastSocketTimedOut() && Chatty())
             std::fprintf(stderr, "Timed out after %d seconds waiting for the server's reply.\n",
@@ -46,13 +48,16 @@ bool ReceiveMore(CServerLink& link, int timeoutSeconds)
 
 // A reply longer than the buffer is read to its end, so the next command's
 // reply is not taken from its tail; only its head is kept for the report.
+// One deadline bounds the whole reply: a server that drips a byte at a time
+// must not hold the client for longer than the time-out.
 std::size_t CSMTPEmail::GatherReply(CServerLink& link, int timeoutSeconds, char* reply)
 {
     std::size_t held = 0;
     std::size_t total = 0;
     CReplyScanner scanner;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs(timeoutSeconds));
     for (bool complete = false; !complete;) {
-        if (link.m_Pending.empty() && !ReceiveMore(link, timeoutSeconds))
+        if (link.m_Pending.empty() && !ReceiveMore(link, timeoutSeconds, deadline))
             Raise(ERR_RECEIVE);
         const std::size_t used = scanner.Scan(link.m_Pending.data(), link.m_Pending.size(), complete);
         total += used;
@@ -68,6 +73,12 @@ std::size_t CSMTPEmail::GatherReply(CServerLink& link, int timeoutSeconds, char*
         link.m_Pending.erase(0, used);
         if (!complete && g_Debug)
             std::fputs("Incomplete server message. Awaiting CRLF\n", stderr);
+    }
+    // NUL bytes, a bare line end or noise are no answer, not even a passing one.
+    if (!scanner.WellFormed()) {
+        if (Chatty())
+            std::fputs("Server reply is not well formed. Aborting.\n", stderr);
+        Raise(ERR_RECEIVE);
     }
     return held;
 }

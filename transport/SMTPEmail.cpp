@@ -69,6 +69,12 @@ int CSMTPEmail::SendString(CServerLink& link, const char* text)
 
 int CSMTPEmail::SendBytes(CServerLink& link, const char* data, std::size_t size, bool secret)
 {
+    // Whatever arrived before this command was sent cannot be its answer.
+    if (!link.m_Pending.empty() || (!link.m_Tls && Platform::DataWaiting(link.m_Socket.Get()))) {
+        if (Chatty())
+            std::fputs("Server sent data before the command it would answer. Aborting.\n", stderr);
+        Raise(ERR_RECEIVE);
+    }
     if (g_Debug) {
         std::fputs("Posting: ", stderr);
         if (secret)

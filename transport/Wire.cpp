@@ -97,16 +97,21 @@ std::size_t CReplyScanner::Scan(const char* data, std::size_t size, bool& comple
     for (std::size_t i = 0; i < size; ++i) {
         const char c = data[i];
         if (c == '\n' && m_AfterCR) {
-            complete = m_Fourth != '-';
+            const auto digit = [](char d) { return d >= '0' && d <= '9'; };
+            const char fourth = m_Head[3];
+            m_WellFormed = m_WellFormed && m_LineLength >= 4 && digit(m_Head[0]) && digit(m_Head[1])
+                && digit(m_Head[2]) && (fourth == ' ' || fourth == '-' || fourth == '\r');
+            complete = fourth != '-';
             m_LineLength = 0;
-            m_Fourth = 0;
+            std::fill(m_Head, m_Head + 4, '\0');
             m_AfterCR = false;
             if (complete)
                 return i + 1;
             continue;
         }
-        if (++m_LineLength == 4)
-            m_Fourth = c;
+        if (m_LineLength < 4)
+            m_Head[m_LineLength] = c;
+        ++m_LineLength;
         m_AfterCR = c == '\r';
     }
     return size;

@@ -40,15 +40,19 @@ bool ForEachWirePiece(FILE* spool, std::size_t blockSize, const std::function<vo
                       const std::function<void(std::int64_t, const char*, std::size_t)>& sendRun);
 
 // Finds the end of a reply: the first line ending in CR LF whose fourth byte
-// is not "-" (a "250-" line is continued, "250 " or a short line is final).
+// is not "-" (a "250-" line is continued, "250 " or a short line is final),
+// and whether every line of it is well formed: three digits, then a blank,
+// "-" or the line end.
 class CReplyScanner {
 public:
     // How many of the bytes belong to the reply; complete is set when its
     // end lies among them.
     std::size_t Scan(const char* data, std::size_t size, bool& complete);
+    bool WellFormed() const { return m_WellFormed; }
 
 private:
     std::size_t m_LineLength = 0;
-    char m_Fourth = 0;
+    char m_Head[4] = {};
     bool m_AfterCR = false;
+    bool m_WellFormed = true;
 };

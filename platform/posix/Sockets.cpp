@@ -208,6 +208,12 @@ long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs)
     }
 }
 
+bool DataWaiting(SocketHandle s)
+{
+    char c;
+    return recv(Fd(s), &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
 void CloseSocket(SocketHandle s)
 {
     if (s != INVALID_SOCKET_HANDLE)

@@ -154,6 +154,10 @@ SocketHandle OpenStreamSocket(const SocketAddress& forAddress)
         SetSocketError(WSAGetLastError());
         return INVALID_SOCKET_HANDLE;
     }
+    // A command line goes out in small pieces; without this each one after
+    // the first waits for the server's delayed acknowledgement.
+    const BOOL one = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
     return static_cast<SocketHandle>(s);
 }
 
@@ -209,6 +213,16 @@ long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs)
         return n;
     SetSocketError(WSAGetLastError());
     return -1;
+}
+
+bool DataWaiting(SocketHandle s)
+{
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(Sock(s), &ready);
+    timeval none{0, 0};
+    char c;
+    return select(0, &ready, nullptr, nullptr, &none) == 1 && recv(Sock(s), &c, 1, MSG_PEEK) > 0;
 }
 
 void CloseSocket(SocketHandle s)

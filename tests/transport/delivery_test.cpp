@@ -185,13 +185,15 @@ int SendInChild(void* context)
     return static_cast<ChildSend*>(context)->mail->Send();
 }
 
-// Runs Send in a limited child process against a fake server; the code
-// comes back as the child's exit status.
-CRun RunLimited(CSMTPEmail& mail, const std::string& transcript, const Platform::ChildLimits& limits)
+// Runs Send in a limited child process; the code comes back as the child's
+// exit status. No server listens: a spool failure must end the run before
+// any connection, else it would end with 6.
+CRun RunLimited(CSMTPEmail& mail, const Platform::ChildLimits& limits)
 {
     ChildSend child{&mail};
-    return PlayTranscript(mail, transcript,
-                          [&](CRun& run) { run.m_Code = Platform::RunInChild(SendInChild, &child, limits); });
+    CRun run;
+    run.m_Code = Platform::RunInChild(SendInChild, &child, limits);
+    return run;
 }
 
 TEST_F(Delivery, SpoolWriteFailureSendsNothingOfTheMessage)
@@ -202,11 +204,10 @@ TEST_F(Delivery, SpoolWriteFailureSendsNothingOfTheMessage)
     SetBody(mail, big.c_str());
     Platform::ChildLimits limits;
     limits.m_FileSizeLimit = 1000;
-    const CRun run = RunLimited(mail, SMTP_UNTIL_DATA, limits);
+    const CRun run = RunLimited(mail, limits);
     if (run.m_Code == -1)
         GTEST_SKIP() << "no child processes here";
     EXPECT_EQ(run.m_Code, 12);
-    EXPECT_EQ(run.m_Sent, run.m_Expected);
 }
 
 TEST_F(Delivery, SpoolFolderNotWritable)
@@ -220,12 +221,11 @@ TEST_F(Delivery, SpoolFolderNotWritable)
     Prepare(mail, "x\n");
     Platform::ChildLimits limits;
     limits.m_DropPrivileges = true;
-    const CRun run = RunLimited(mail, SMTP_UNTIL_DATA, limits);
+    const CRun run = RunLimited(mail, limits);
     fs::permissions(readOnly, fs::perms::owner_all);
     if (run.m_Code == -1)
         GTEST_SKIP() << "no child processes here";
     EXPECT_EQ(run.m_Code, 12);
-    EXPECT_EQ(run.m_Sent, run.m_Expected);
     EXPECT_TRUE(fs::is_empty(readOnly));
     fs::remove(readOnly);
 }
@@ -240,9 +240,9 @@ TEST_F(Delivery, SpoolFolderNameTooLongFailsBeforeTheMessage)
     g_Verbose = 1;
     CSMTPEmail mail;
     Prepare(mail, "x\n");
-    const CRun run = Run(mail, SMTP_UNTIL_DATA);
+    CRun run;
+    SendCapturing(mail, run);  // no server listens: 6 would mean it tried to connect
     EXPECT_EQ(run.m_Code, 12);
-    EXPECT_EQ(run.m_Sent, run.m_Expected);
     EXPECT_EQ(run.m_Err, "Spool folder name too long: '" + deep.string() + "'. Aborting.\n");
     EXPECT_TRUE(fs::is_empty(deep));
     fs::remove_all(m_Spool / "deeper-folder");
@@ -308,9 +308,9 @@ TEST_F(Delivery, UnreadableAttachmentStopsBeforeTheMessage)
     Prepare(mail);
     mail.AddPart("text\n", PART_BODY);
     mail.AddPart((m_Spool / "no-such-file").c_str(), PART_ATTACHMENT);
-    const CRun run = Run(mail, SMTP_UNTIL_DATA);
+    CRun run;
+    SendCapturing(mail, run);  // no server listens: 6 would mean it tried to connect
     EXPECT_EQ(run.m_Code, 12);
-    EXPECT_EQ(run.m_Sent, run.m_Expected);  // no end of data, no QUIT
 }
 
 }  // namespace

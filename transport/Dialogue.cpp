@@ -159,8 +159,16 @@ void CSMTPEmail::Connect(CServerLink& link, const CServerName& server)
     const char* text = m_NewsMode == 1 ? g_NntpHost : g_SmtpHost;
     const int port = server.m_Port;
     Platform::SocketAddress address;
-    const bool resolved = ResolveHost(server.m_Host, port, address);
-    const int resolveError = Platform::LastSocketError();
+    int resolveError = 0;
+    bool lookupTimedOut = false;
+    const bool resolved =
+        ResolveHost(server.m_Host, port, address, TimeoutMs(g_TimeoutSeconds), resolveError, lookupTimedOut);
+    if (lookupTimedOut) {
+        if (Chatty())
+            std::fprintf(stderr, "Timed out after %d seconds looking up server '%s'.\n",
+                         EffectiveTimeoutSeconds(g_TimeoutSeconds), text);
+        Raise(ERR_CONNECT);
+    }
     link.m_Socket.Reset(Platform::OpenStreamSocket(address));
     if (!link.m_Socket.IsOpen())
         Raise(ERR_SOCKET_HANDLE);

@@ -3,6 +3,12 @@
 #include "platform/Text.h"
 
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <cstring>
 
 namespace {
@@ -47,9 +53,45 @@ bool ParseServerName(const char* text, int defaultPort, std::string& host, int& 
     return ParsePort(name.substr(colon + 1), port);
 }
 
-bool ResolveHost(const std::string& host, int port, Platform::SocketAddress& out)
+// A silent name service must not hold the run longer than a connect may
+// take: the lookup runs on a thread of its own and is left to finish alone.
+bool ResolveHost(const std::string& host, int port, Platform::SocketAddress& out, int timeoutMs, int& error,
+                 bool& timedOut)
 {
-    return Platform::ResolveAddress(host.c_str(), port, out);
+    struct CLookup {
+        std::mutex m_Mutex;
+        std::condition_variable m_Done;
+        bool m_Finished = false;
+        bool m_Found = false;
+        int m_Error = 0;
+        Platform::SocketAddress m_Address;
+    };
+    auto lookup = std::make_shared<CLookup>();
+    auto work = [lookup, host, port] {
+        Platform::SocketAddress address;
+        const bool found = Platform::ResolveAddress(host.c_str(), port, address);
+        const int error = Platform::LastSocketError();
+        std::lock_guard<std::mutex> lock(lookup->m_Mutex);
+        lookup->m_Found = found;
+        lookup->m_Error = error;
+        lookup->m_Address = address;
+        lookup->m_Finished = true;
+        lookup->m_Done.notify_all();
+    };
+    timedOut = false;
+    try {
+        std::thread(work).detach();
+    } catch (const std::system_error&) {
+        work();  // no thread to be had: wait as before
+    }
+    std::unique_lock<std::mutex> lock(lookup->m_Mutex);
+    if (!lookup->m_Done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return lookup->m_Finished; })) {
+        timedOut = true;
+        return false;
+    }
+    error = lookup->m_Error;
+    out = lookup->m_Address;
+    return lookup->m_Found;
 }
 
 namespace {

@@ -12,9 +12,11 @@
 bool ParseServerName(const char* text, int defaultPort, std::string& host, int& port);
 
 // Resolves the host part of a server name to the address to connect to, with
-// port. False for an empty or unknown host and for the unspecified address;
-// the reason is left for Platform::LastSocketError().
-bool ResolveHost(const std::string& host, int port, Platform::SocketAddress& out);
+// port, waiting at most timeoutMs for the name service. False for an empty
+// or unknown host, the unspecified address, or a lookup not done in time
+// (timedOut); error holds the platform's reason.
+bool ResolveHost(const std::string& host, int port, Platform::SocketAddress& out, int timeoutMs, int& error,
+                 bool& timedOut);
 
 // The URL forms bring ESMTP, TLS and logins; a bare name keeps the plain
 // dialogue.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/Files.h"
+#include "platform/Interrupt.h"
 #include "platform/SpoolFolder.h"
 #include "quillant/Globals.h"
 
@@ -78,8 +79,10 @@ SpoolStatus CSpoolFile::Create()
     Remove();
     const SpoolStatus status = GetTempMailFile(m_Name, m_File);
     // Larger writes than stdio's default; bigger ones bypass it anyway.
-    if (status == SpoolStatus::CREATED)
+    if (status == SpoolStatus::CREATED) {
         std::setvbuf(m_File, nullptr, _IOFBF, SPOOL_BUFFER_SIZE);
+        Platform::RemoveOnInterrupt(m_Name);
+    }
     return status;
 }
 
@@ -90,4 +93,5 @@ void CSpoolFile::Remove()
     std::fclose(m_File);
     m_File = nullptr;
     Platform::RemoveFile(m_Name);
+    Platform::RemoveOnInterrupt(nullptr);
 }

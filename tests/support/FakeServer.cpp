@@ -33,7 +33,7 @@ const CKeyword KEYWORDS[] = {
     {"expect", StepKind::EXPECT, true},      {"expect-prefix", StepKind::EXPECT_PREFIX, true},
     {"data", StepKind::DATA, false},         {"pause", StepKind::PAUSE, true},
     {"close", StepKind::CLOSE, false},       {"hang", StepKind::HANG, false},
-    {"starttls", StepKind::STARTTLS, false},
+    {"starttls", StepKind::STARTTLS, false}, {"drip", StepKind::DRIP, true},
 };
 
 bool ParseStep(const std::string& line, CStep& step, std::string& why)
@@ -45,14 +45,19 @@ bool ParseStep(const std::string& line, CStep& step, std::string& why)
         if (word != k.m_Name)
             continue;
         step.m_Kind = k.m_Kind;
-        if (k.m_Kind == StepKind::PAUSE) {
+        if (k.m_Kind == StepKind::PAUSE || k.m_Kind == StepKind::DRIP) {
             char* end = nullptr;
             const long ms = std::strtol(rest.c_str(), &end, 10);
-            if (rest.empty() || *end || ms < 0 || ms > 600000) {
-                why = "pause needs milliseconds";
+            const bool drip = k.m_Kind == StepKind::DRIP;
+            if (rest.empty() || (drip ? *end != ' ' : *end != '\0') || ms < 0 || ms > 600000) {
+                why = std::string(k.m_Name) + " needs milliseconds";
                 return false;
             }
             step.m_Milliseconds = static_cast<int>(ms);
+            if (drip && !DecodeEscapes(end + 1, step.m_Text)) {
+                why = "bad escape";
+                return false;
+            }
             return true;
         }
         if (!k.m_TakesText)
@@ -328,6 +333,13 @@ bool CScriptServer::RunStep(CConnection& connection, const CStep& step, std::siz
         return connection.Send(step.m_Text);
     case StepKind::PAUSE:
         std::this_thread::sleep_for(std::chrono::milliseconds(step.m_Milliseconds));
+        return true;
+    case StepKind::DRIP:
+        for (const char c : step.m_Text) {
+            if (!connection.Send(std::string(1, c)))
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(step.m_Milliseconds));
+        }
         return true;
     case StepKind::CLOSE:
         return false;

@@ -18,6 +18,7 @@
 //                       sending the end-of-data line is caught by this;
 //                       a client that closes inside it is noted as a problem
 //   pause MS            wait MS milliseconds before the next step
+//   drip MS TEXT        send TEXT one byte at a time, MS milliseconds apart
 //   close               close the connection at once
 //   hang                never answer: record until the client closes
 //   starttls            TLS handshake as the server, with the options'
@@ -70,7 +71,7 @@
 
 namespace FakeServer {
 
-enum class StepKind { SEND, SEND_RAW, EXPECT, EXPECT_PREFIX, DATA, PAUSE, CLOSE, HANG, STARTTLS };
+enum class StepKind { SEND, SEND_RAW, EXPECT, EXPECT_PREFIX, DATA, PAUSE, CLOSE, HANG, STARTTLS, DRIP };
 
 struct CStep {
     StepKind m_Kind = StepKind::SEND;

@@ -1,18 +1,27 @@
 // Checks of the Win32 platform services, run under Wine by tests/wine/run.sh.
 // Debian has no MinGW build of GoogleTest, so this is a plain program: each
 // failed check prints one line, and the exit status is the number of failures.
+#include <winsock2.h>
+// windows.h maps these names onto its own A/W pairs.
+#undef GetProfileString
+#undef WriteProfileString
+#undef OemToAnsi
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/Command.h"
 #include "platform/Console.h"
 #include "platform/ContentTypes.h"
 #include "platform/Files.h"
 #include "platform/Profile.h"
 #include "platform/Random.h"
 #include "platform/Sockets.h"
+#include "platform/Tls.h"
 
 namespace {
 
@@ -272,6 +281,11 @@ void CheckTraffic()
     CHECK(Platform::SendSome(pair.m_Client.Get(), "hello", 5, 5000) == 5);
     CHECK(Platform::ReceiveSome(pair.m_Server.Get(), buffer, sizeof buffer, 5000) == 5);
     CHECK(std::memcmp(buffer, "hello", 5) == 0);
+    BOOL noDelay = FALSE;
+    int length = sizeof noDelay;
+    getsockopt(static_cast<SOCKET>(pair.m_Client.Get()), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&noDelay),
+               &length);
+    CHECK(noDelay);
     // A peer that never reads: sending must end in a time-out, never block.
     const std::vector<char> chunk(1 << 16, 'x');
     long sent = 0;
@@ -309,6 +323,91 @@ void CheckHostName()
     CHECK(!Platform::LocalHostName(name, 0));
 }
 
+void CheckSecretCommand()
+{
+    struct Row {
+        const char* command;
+        int timeoutMs;
+        const char* line;    // the first line, or nullptr
+        const char* reason;  // when there is none
+    };
+    const Row rows[] = {
+        {"echo testpass", 20000, "testpass", ""},
+        {"(echo first& echo second)", 20000, "first", ""},
+        {"echo gone& exit /b 3", 20000, nullptr, "it failed"},
+        {"rem", 20000, nullptr, "it printed nothing"},
+        {"echo.", 20000, nullptr, "it printed nothing"},
+        {"for /l %i in (1,0,2) do rem", 1500, nullptr, "it did not finish in time"},
+    };
+    for (const Row& row : rows) {
+        std::string line = "untouched";
+        std::string reason;
+        const bool ok = Platform::RunSecretCommand(row.command, row.timeoutMs, line, reason);
+        Check(ok == (row.line != nullptr) && line == (row.line ? row.line : "")
+                  && (row.line || reason == row.reason),
+              "secret command", std::string(row.command) + " gave [" + line + "] " + reason, __LINE__);
+    }
+}
+
+// TLS against the suite's echo server, named by SENDVALE_TLS_ECHO_PORT and
+// SENDVALE_TLS_CA (its CA File); skipped without them.
+bool ConnectEcho(Platform::CSocket& s)
+{
+    const char* port = std::getenv("SENDVALE_TLS_ECHO_PORT");
+    Platform::SocketAddress address;
+    if (!port || !Platform::ResolveAddress("127.0.0.1", std::atoi(port), address))
+        return false;
+    s.Reset(Platform::OpenStreamSocket(address));
+    return Platform::ConnectSocket(s.Get(), address, 5000);
+}
+
+void CheckTls()
+{
+    const char* ca = std::getenv("SENDVALE_TLS_CA");
+    if (!ca || !std::getenv("SENDVALE_TLS_ECHO_PORT"))
+        return;
+    CHECK(Platform::TlsAvailable());
+    // A fault at every socket call of the handshake fails it cleanly; past
+    // its last call the same handshake succeeds.
+    for (int nth = 1; nth < 100; ++nth) {
+        Platform::CSocket s;
+        CHECK(ConnectEcho(s));
+        Platform::CTlsSession tls;
+        std::string reason, fingerprint;
+        Platform::SetSocketFault(nth);
+        const Platform::TlsStatus status = tls.Connect(s.Get(), {"localhost", ca, ""}, 5000, reason, fingerprint);
+        const int calls = Platform::SocketCallCount();
+        Platform::SetSocketFault(0);
+        if (status != Platform::TlsStatus::OK) {
+            Check(status == Platform::TlsStatus::FAILED && nth <= calls, "fault", std::to_string(nth) + " " + reason,
+                  __LINE__);
+            continue;
+        }
+        CHECK(nth > calls && fingerprint.size() == 95);
+        // Echoed in small records, read in pieces smaller than one: what a
+        // read leaves, of ciphertext and of plain text, comes next.
+        std::string sent;
+        for (int i = 0; i < 6000; ++i)
+            sent += static_cast<char>('a' + i % 23);
+        for (std::size_t at = 0; at < sent.size();) {
+            const long n = tls.Send(sent.data() + at, sent.size() - at, 5000);
+            CHECK(n > 0);
+            at += n > 0 ? static_cast<std::size_t>(n) : sent.size();
+        }
+        std::string back;
+        char piece[7];
+        for (long n = 1; back.size() < sent.size() && n > 0;) {
+            n = tls.Receive(piece, sizeof piece, 5000);
+            back.append(piece, n > 0 ? static_cast<std::size_t>(n) : 0);
+        }
+        CHECK(back == sent);
+        tls.Shutdown(5000);
+        CHECK(tls.Receive(piece, sizeof piece, 5000) == 0);  // the server's close_notify
+        return;
+    }
+    CHECK(!"the handshake never succeeded");
+}
+
 }  // namespace
 
 int main()
@@ -329,6 +428,8 @@ int main()
     CheckTraffic();
     CheckFaultSeam();
     CheckHostName();
+    CheckSecretCommand();
+    CheckTls();
     Platform::StopSockets();
     std::printf("%d failed checks\n", g_Failures);
     return g_Failures;

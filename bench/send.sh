@@ -62,7 +62,7 @@ measure() {  # name command...
   end=$(date +%s.%N)
   awk -v n="$name" -v s="$start" -v e="$end" -v r="$(cat rss)" 'BEGIN { printf "%s %.4f %d\n", n, e - s, r }' >> results
 }
-send() { SENDVALE_PROFILE=$1 "$SENDVALE" -s"Nightly build" -ttext.txt "${@:2}"; }
+send() { echo env SENDVALE_PROFILE="$1" "$SENDVALE" -sNightly -ttext.txt; }
 have() { command -v "$1" >/dev/null; }
 
 : > results
@@ -70,20 +70,20 @@ for round in $(seq "$ROUNDS"); do
   echo "round $round of $ROUNDS" >&2
   measure floor.base64 sh -c 'base64 big.bin > spool'
   measure floor.sendfile "$SINK" send "$PLAIN" pre.eml
-  measure attachment.sendvale send plain.ini -ibig.bin to@example.com
-  measure smtps.sendvale send tls.ini -ibig.bin to@example.com
+  measure attachment.sendvale $(send plain.ini) -ibig.bin to@example.com
+  measure smtps.sendvale $(send tls.ini) -ibig.bin to@example.com
   if have s-nail; then
-    measure attachment.s-nail s-nail -:/ -S v15-compat -S mta="smtp://127.0.0.1:$PLAIN" -S from=me@example.com \
-      -s "Nightly build" -a big.bin to@example.com
+    measure attachment.s-nail sh -c "s-nail -:/ -S v15-compat -S mta=smtp://127.0.0.1:$PLAIN -S smtp-auth=none \
+      -S from=me@example.com -s Nightly -a big.bin to@example.com < text.txt"
   fi
   if have curl; then
     measure attachment.curl curl -s "smtp://127.0.0.1:$PLAIN" --mail-from me@example.com --mail-rcpt to@example.com \
-      -H "Subject: Nightly build" -F "=<text.txt" -F "=@big.bin;encoder=base64"
+      -H "Subject: Nightly" -F "=<text.txt" -F "=@big.bin;encoder=base64"
   fi
   measure receivers.raw "$SINK" receivers "$PLAIN" 10000 pipelined
-  measure receivers.sendvale send plain.ini @receivers.txt
+  measure receivers.sendvale $(send plain.ini) @receivers.txt
   measure lockstep.raw "$SINK" receivers "$LOCKSTEP" 10000 lockstep
-  measure lockstep.sendvale send lockstep.ini @receivers.txt
+  measure lockstep.sendvale $(send lockstep.ini) @receivers.txt
   if have curl; then
     mapfile -t rcpts < receivers.txt
     measure receivers.curl curl -s "smtp://127.0.0.1:$PLAIN" --mail-from me@example.com \

@@ -207,7 +207,11 @@ int RawReceivers(int port, int count, bool pipelined)
     }
     Put(fd, "DATA\r\n");
     Await(fd, 1);
-    Put(fd, "Subject: x\r\n\r\nx\r\n.\r\nQUIT\r\n");
+    // The same receivers in the To header, as a composed message has them.
+    std::string message = "Subject: x\r\nTo: ";
+    for (int i = 0; i < count; ++i)
+        message += (i ? ",\r\n r" : "r") + std::to_string(i) + "@example.com";
+    Put(fd, message + "\r\n\r\nx\r\n.\r\nQUIT\r\n");
     Await(fd, 2);
     return 0;
 }

@@ -282,12 +282,13 @@ void CSMTPEmail::PipelinedMailCommands(CServerLink& link, std::size_t group)
 void CSMTPEmail::Hello(CServerLink& link, const std::string& name, CCapabilities& capabilities)
 {
     capabilities.Clear();
-    SendString(link, "EHLO ");
-    SendString(link, name.c_str());
-    SendString(link, "\r\n");
+    const std::string ehlo = "EHLO " + name + "\r\n";
+    SendBytes(link, ehlo.data(), ehlo.size());
     const char* reply = ReceiveReply(link);
     if (reply[0] == '5') {
-        Command(link, "HELO ", name.c_str());
+        const std::string helo = "HELO " + name + "\r\n";
+        SendBytes(link, helo.data(), helo.size());
+        ReadReply(link);
         return;
     }
     JudgeReply(reply);

@@ -141,8 +141,8 @@ bool ConnectSocket(SocketHandle s, const SocketAddress& to, int timeoutMs)
     return ok;
 }
 
-// The call is tried first and waited for only when it would block: most
-// sends and many receives need no wait at all.
+// A send is tried first and waited for only when it would block: most
+// sends find room in the socket buffer.
 long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
 {
     if (InjectedSocketFault(ECONNRESET))
@@ -188,23 +188,21 @@ long SendFileSome(SocketHandle s, FILE* file, std::int64_t offset, const char*, 
     }
 }
 
+// A reply is seldom there the moment it is asked for: wait first.
 long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs)
 {
     if (InjectedSocketFault(ECONNRESET))
         return -1;
     for (;;) {
+        if (!WaitFor(s, POLLIN, timeoutMs))
+            return -1;
         const ssize_t n = recv(Fd(s), buffer, size, MSG_DONTWAIT);
         if (n >= 0)
             return static_cast<long>(n);
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!WaitFor(s, POLLIN, timeoutMs))
-                return -1;
-            continue;
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            SetSocketError(errno);
+            return -1;
         }
-        SetSocketError(errno);
-        return -1;
     }
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace Platform {
@@ -15,5 +16,10 @@ bool SameTextNoCase(std::string_view a, std::string_view b);
 // formed: overlong forms, surrogates, code points past U+10FFFF and an ASCII
 // byte (a sequence of one is not counted). Reads no further than a zero byte.
 int Utf8SequenceLength(const unsigned char* p);
+
+// Overwrites memory that held a secret, in a way the compiler keeps.
+void WipeMemory(void* data, std::size_t size);
+// Wipes the text's bytes, then empties it.
+void WipeString(std::string& text);
 
 }  // namespace Platform

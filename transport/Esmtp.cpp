@@ -20,7 +20,7 @@ std::string Upper(std::string text)
 std::string EncodeWiping(std::string& raw)
 {
     std::string encoded = Base64Text(raw);
-    WipeString(raw);
+    Platform::WipeString(raw);
     return encoded;
 }
 

@@ -4,14 +4,6 @@
 
 CTransportSettings g_TransportSettings;
 
-void WipeString(std::string& text)
-{
-    volatile char* p = text.empty() ? nullptr : &text[0];
-    for (std::size_t i = 0; i < text.size(); ++i)
-        p[i] = '\0';
-    text.clear();
-}
-
 void CSecretText::Assign(const char* text)
 {
     Wipe();
@@ -22,10 +14,10 @@ void CSecretText::Assign(std::string&& text)
 {
     Wipe();
     m_Text.swap(text);
-    WipeString(text);
+    Platform::WipeString(text);
 }
 
-void CSecretText::Wipe() { WipeString(m_Text); }
+void CSecretText::Wipe() { Platform::WipeString(m_Text); }
 
 bool NormalizeFingerprint(const std::string& text, std::string& normalized)
 {

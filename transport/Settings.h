@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/Text.h"
+
 // A text that is wiped from memory when it goes away.
 class CSecretText {
 public:
@@ -22,9 +24,6 @@ public:
 private:
     std::string m_Text;
 };
-
-// Overwrites a string's bytes before it is released.
-void WipeString(std::string& text);
 
 struct CTransportSettings {
     std::string m_CaFile;           // "CA File": PEM bundle used instead of the system store

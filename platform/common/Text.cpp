@@ -45,4 +45,18 @@ int Utf8SequenceLength(const unsigned char* p)
     return tail + 1;
 }
 
+void WipeMemory(void* data, std::size_t size)
+{
+    volatile unsigned char* p = static_cast<unsigned char*>(data);
+    for (std::size_t i = 0; i < size; ++i)
+        p[i] = 0;
+}
+
+void WipeString(std::string& text)
+{
+    if (!text.empty())
+        WipeMemory(&text[0], text.size());
+    text.clear();
+}
+
 }  // namespace Platform

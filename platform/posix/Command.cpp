@@ -1,5 +1,8 @@
 #include "platform/Command.h"
 
+#include "platform/Text.h"
+#include "platform/common/CommandOutput.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -13,20 +16,6 @@ namespace {
 
 // More than any token needs; a command that prints without end is stopped.
 constexpr std::size_t MAX_OUTPUT = 1 << 20;
-
-void Wipe(char* data, std::size_t size)
-{
-    volatile char* p = data;
-    for (std::size_t i = 0; i < size; ++i)
-        p[i] = '\0';
-}
-
-void WipeText(std::string& text)
-{
-    if (!text.empty())
-        Wipe(&text[0], text.size());
-    text.clear();
-}
 
 // The child gets a process group of its own, so the whole pipeline it may
 // start ends with it.
@@ -82,7 +71,7 @@ bool RunSecretCommand(const std::string& command, int timeoutMs, std::string& fi
         if (output.size() > MAX_OUTPUT)
             break;
     }
-    Wipe(block, sizeof block);
+    WipeMemory(block, sizeof block);
     close(fds[0]);
     // Its output may end before it does: the deadline bounds the exit too.
     int status = 0;
@@ -98,19 +87,7 @@ bool RunSecretCommand(const std::string& command, int timeoutMs, std::string& fi
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
     }
-    const std::size_t end = output.find_first_of("\r\n");
-    if (timedOut)
-        reason = "it did not finish in time";
-    else if (output.size() > MAX_OUTPUT)
-        reason = "it printed too much";
-    else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        reason = "it failed";
-    else if (end == 0 || output.empty())
-        reason = "it printed nothing";
-    else
-        firstLine.assign(output, 0, end == std::string::npos ? output.size() : end);
-    WipeText(output);
-    return !firstLine.empty();
+    return TakeFirstLine(timedOut, output.size() > MAX_OUTPUT, !WIFEXITED(status) || WEXITSTATUS(status) != 0, output, firstLine, reason);
 }
 
 }  // namespace Platform

@@ -1,5 +1,8 @@
 #include "platform/Command.h"
 
+#include "platform/Text.h"
+#include "platform/common/CommandOutput.h"
+
 #include <windows.h>
 
 #include <string>
@@ -28,13 +31,6 @@ public:
 private:
     HANDLE m_Handle;
 };
-
-void WipeText(std::string& text)
-{
-    if (!text.empty())
-        SecureZeroMemory(&text[0], text.size());
-    text.clear();
-}
 
 DWORD MsLeft(ULONGLONG deadline)
 {
@@ -77,7 +73,7 @@ bool RunSecretCommand(const std::string& command, int timeoutMs, std::string& fi
     // Suspended until it is in the job, so whatever it starts is in it too.
     const BOOL started = CreateProcessA(shell.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
                                         nullptr, &startup, &process);
-    WipeText(line);
+    WipeString(line);
     if (!started) {
         reason = "cannot start it";
         return false;
@@ -112,7 +108,7 @@ bool RunSecretCommand(const std::string& command, int timeoutMs, std::string& fi
         if (output.size() > MAX_OUTPUT)
             break;
     }
-    SecureZeroMemory(block, sizeof block);
+    WipeMemory(block, sizeof block);
     // Its output may end before it does: the deadline bounds the exit too.
     DWORD status = 1;
     const bool done = !timedOut && output.size() <= MAX_OUTPUT
@@ -126,19 +122,7 @@ bool RunSecretCommand(const std::string& command, int timeoutMs, std::string& fi
     } else {
         GetExitCodeProcess(child.Get(), &status);
     }
-    const std::size_t end = output.find_first_of("\r\n");
-    if (timedOut)
-        reason = "it did not finish in time";
-    else if (output.size() > MAX_OUTPUT)
-        reason = "it printed too much";
-    else if (status != 0)
-        reason = "it failed";
-    else if (end == 0 || output.empty())
-        reason = "it printed nothing";
-    else
-        firstLine.assign(output, 0, end == std::string::npos ? output.size() : end);
-    WipeText(output);
-    return !firstLine.empty();
+    return TakeFirstLine(timedOut, output.size() > MAX_OUTPUT, status != 0, output, firstLine, reason);
 }
 
 }  // namespace Platform

@@ -1,5 +1,7 @@
 #include "platform/Tls.h"
 
+#include "platform/Text.h"
+
 #include "platform/common/SocketState.h"
 #include "platform/win32/TlsTrust.h"
 
@@ -28,11 +30,7 @@ const char TLS_LAST_TYPE = 23;
 // Ciphertext that forms no complete message by then is no TLS worth waiting for.
 const std::size_t MAX_PENDING = 1 << 20;
 
-void Wipe(std::vector<char>& bytes)
-{
-    if (!bytes.empty())
-        SecureZeroMemory(bytes.data(), bytes.size());
-}
+void Wipe(std::vector<char>& bytes) { WipeMemory(bytes.data(), bytes.size()); }
 
 struct CStatusText {
     SECURITY_STATUS m_Status;

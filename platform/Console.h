@@ -21,4 +21,9 @@ char* ReadConsoleLine(char* buffer, std::size_t size, FILE* in);
 // A null argv[0] gives def.
 const char* ProgramBaseName(const char* argv0, const char* def);
 
+// Opens the null device onto each of the standard descriptors 0, 1 and 2
+// that is closed, so that no file or socket opened later takes its number
+// and receives what was meant for the console. Called first thing in main.
+void GuardStandardStreams();
+
 }  // namespace Platform

@@ -9,6 +9,10 @@ namespace Platform {
 // Size of a regular file by name; false when it cannot be examined.
 bool FileSize(const char* name, std::uint64_t& size);
 bool IsDirectory(const char* name);
+// True when an open stream reads a regular file or a pipe: input whose end
+// comes. Folders, devices (a terminal, /dev/zero) and sockets give false.
+// Asked of the stream itself, so nothing can be swapped in after the check.
+bool IsRegularOrPipe(FILE* file);
 // True when anything (file, directory, dangling link) stands under the name,
 // or when that cannot be told for lack of access.
 bool PathExists(const char* name);

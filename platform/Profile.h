@@ -14,7 +14,9 @@ namespace Platform {
 
 // Copies the value stored under section/key, or def when the store, the
 // section or the key is missing, into out: at most size-1 characters, always
-// terminated (size 0 writes nothing). Returns the number of characters copied.
+// terminated (size 0 writes nothing). Returns the number of characters copied;
+// a NUL byte inside the value is copied too, so a count above strlen(out)
+// tells that the value held one.
 std::size_t GetProfileString(const char* section, const char* key, const char* def,
                              char* out, std::size_t size);
 
@@ -24,6 +26,12 @@ std::size_t GetProfileString(const char* section, const char* key, const char* d
 // value ends at its line end. Returns false when the store cannot be written,
 // in which case it is left as it was.
 bool WriteProfileString(const char* section, const char* key, const char* value);
+
+// False when the store exists but is neither a regular file nor a pipe (a
+// folder, a device such as /dev/zero, a socket): it is then never read. A
+// pipe is read once, its lines serving every later read of the run; it is
+// never written. Win32 has only its own store and always gives true.
+bool ProfileKindUsable();
 
 // Where the store lives, for messages; empty when no location can be found.
 std::string ProfileLocation();

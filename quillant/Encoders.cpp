@@ -17,10 +17,12 @@ constexpr int BASE64_TEXT_LIMIT = 71;    // 18 groups, 72 characters a line
 constexpr int QP_LIMIT = 72;             // at most 76 with the closing '='
 
 // Output gathered into blocks: one stdio call per byte would cost more than
-// the encoding itself. Output errors stay on the stream for its owner.
+// the encoding itself. The first failed write ends all output: the encoders
+// ask Failed() as they go, so an endless input is not read on in vain. The
+// error stays on the stream (ferror) for its owner.
 class COutBuffer {
 public:
-    explicit COutBuffer(FILE* out) : m_Out(out) {}
+    explicit COutBuffer(FILE* out) : m_Out(out), m_Failed(std::ferror(out) != 0) {}
     COutBuffer(const COutBuffer&) = delete;
     COutBuffer& operator=(const COutBuffer&) = delete;
     ~COutBuffer() { Flush(); }
@@ -40,13 +42,15 @@ public:
     }
     void Flush()
     {
-        if (m_Length)
-            std::fwrite(m_Buffer, 1, m_Length, m_Out);
+        if (m_Length && !m_Failed)
+            m_Failed = std::fwrite(m_Buffer, 1, m_Length, m_Out) != m_Length || std::ferror(m_Out);
         m_Length = 0;
     }
+    bool Failed() const { return m_Failed; }
 
 private:
     FILE* m_Out;
+    bool m_Failed;
     std::size_t m_Length = 0;
     char m_Buffer[WRITE_BLOCK];
 };
@@ -106,7 +110,7 @@ template <class Source>
 void Base64Encode(Source& source, COutBuffer& out, int lineLimit)
 {
     int lineCount = 0;
-    for (;;) {
+    while (!out.Failed()) {
         const int b1 = source.Next();
         if (b1 < 0)
             break;
@@ -148,7 +152,7 @@ void QPEncode(Source& source, COutBuffer& out)
 {
     int lineCount = 0;
     int previous = '\n';
-    for (int c; (c = source.Next()) >= 0;) {
+    for (int c; !out.Failed() && (c = source.Next()) >= 0;) {
         const bool crlf = c == '\r' && source.Peek() == '\n';
         if (c == '\n' || crlf) {
             if (crlf)
@@ -184,6 +188,8 @@ void QPEncode(Source& source, COutBuffer& out)
 
 void Base64EncodeGroup(int b1, int b2, int b3, int pad, FILE* out)
 {
+    if (std::ferror(out))
+        return;
     char group[4];
     PutGroup(b1, b2, b3, pad, group);
     std::fwrite(group, 1, 4, out);
@@ -199,8 +205,8 @@ void Base64EncodeStream(FILE* in, FILE* out)
     std::unique_ptr<unsigned char[]> input(new unsigned char[LINE_BYTES * LINES]);
     std::unique_ptr<char[]> output(new char[(76 + 2) * LINES]);
     std::size_t held = 0;
-    bool failed = false;
-    for (;;) {
+    bool failed = std::ferror(out) != 0;
+    while (!failed) {
         const std::size_t got = std::fread(input.get() + held, 1, LINE_BYTES * LINES - held, in);
         held += got;
         const std::size_t lines = got == 0 ? 0 : held / LINE_BYTES;
@@ -218,7 +224,7 @@ void Base64EncodeStream(FILE* in, FILE* out)
             *o++ = '\n';
         }
         const std::size_t size = static_cast<std::size_t>(o - output.get());
-        if (size && std::fwrite(output.get(), 1, size, out) != size) {
+        if (size && (std::fwrite(output.get(), 1, size, out) != size || std::ferror(out))) {
             failed = true;
             break;
         }

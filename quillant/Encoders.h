@@ -1,8 +1,9 @@
 // Transfer encoders: base64 (RFC 2045) and quoted-printable, each for a byte
 // stream read to its end and for a zero-terminated text. They never fail on
-// their own; errors of the output stream are left to its owner. A read
-// error ends a stream encoder early and stays on the input (ferror) for the
-// caller to act on.
+// their own. The first failed write, or an error already on the output
+// stream, ends an encoder at once (without reading on); the error stays on
+// the output (ferror) for its owner. A read error ends a stream encoder early
+// and stays on the input (ferror) for the caller to act on.
 #pragma once
 
 #include <cstdio>

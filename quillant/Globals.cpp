@@ -12,7 +12,6 @@ char g_NntpHost[128] = "";
 char g_NntpUser[32] = "";
 char g_NntpPassword[32] = "";
 
-int g_TimeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
 
 void BlankLineBreaks(char* text)
 {

@@ -17,10 +17,6 @@ extern char g_NntpHost[128];
 extern char g_NntpUser[32];
 extern char g_NntpPassword[32];
 
-// General socket time-out in seconds ("Timeout" in [Setup]); the reply to the
-// end-of-data line waits at least ten minutes.
-extern int g_TimeoutSeconds;
-constexpr int DEFAULT_TIMEOUT_SECONDS = 300;
 
 // Copies src into dst, cutting it to size-1 characters; always terminates.
 void CopyText(char* dst, std::size_t size, const char* src);

@@ -1,8 +1,10 @@
 #include "quillant/MessagePart.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <set>
 
 #include "platform/CodePage.h"
 #include "platform/Files.h"
@@ -17,6 +19,9 @@ namespace {
 
 constexpr std::size_t COPY_BLOCK = 48 * 1024;
 const char BLANKS[] = " \t\n\v\f\r";
+// MM_CHARSET values whose line breaks became blanks: outside text must not
+// start a header line of its own.
+std::set<std::string> g_BlankedCharsets;
 
 
 // The charset follows the text actually stored (after any OEM conversion).
@@ -34,35 +39,10 @@ void StoreCopy(CMessagePart& part, const char* data, bool convert)
     StoreText(part, std::move(copy));
 }
 
-// Reads at most the size found beforehand, as the file may grow meanwhile.
-// A read error counts as a file that cannot be opened. The text ends at its
-// first zero byte, as every later use of it does.
-bool ReadTextFile(const char* name, std::string& text)
-{
-    std::uint64_t size = 0;
-    if (!Platform::FileSize(name, size))
-        return false;
-    CFilePtr file(std::fopen(name, "rb"));
-    if (!file)
-        return false;
-    char block[COPY_BLOCK];
-    while (text.size() < size) {
-        const std::uint64_t wanted = std::min<std::uint64_t>(sizeof block, size - text.size());
-        const std::size_t got = std::fread(block, 1, static_cast<std::size_t>(wanted), file.get());
-        text.append(block, got);
-        if (got < wanted)
-            break;
-    }
-    if (std::ferror(file.get()))
-        return false;
-    text.resize(std::strlen(text.c_str()));
-    return true;
-}
-
 int LoadTextFile(CMessagePart& part, const char* name, bool mayConvert)
 {
     std::string text;
-    if (!ReadTextFile(name, text))
+    if (ReadTextFile(name, text) != TextFileStatus::READ)
         return -1;
     if (mayConvert && HasHighByte(text.c_str()))
         Platform::OemToAnsi(text.c_str(), text.data());
@@ -139,10 +119,33 @@ void WriteRequoted(const char* value, FILE* out)
 
 }  // namespace
 
+TextFileStatus ReadTextFile(const char* name, std::string& text)
+{
+    text.clear();
+    CFilePtr file(std::fopen(name, "rb"));
+    if (!file)
+        return errno == ENOENT ? TextFileStatus::NOT_FOUND : TextFileStatus::READ_ERROR;
+    if (!Platform::IsRegularOrPipe(file.get()))
+        return TextFileStatus::WRONG_KIND;
+    char block[COPY_BLOCK];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, file.get())) > 0;) {
+        const void* nul = std::memchr(block, '\0', got);
+        text.append(block, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - block) : got);
+        if (nul)
+            break;  // the rest could never be sent
+    }
+    return std::ferror(file.get()) ? TextFileStatus::READ_ERROR : TextFileStatus::READ;
+}
+
 const char* TextPartCharset(const char* text)
 {
     const char* charset = Platform::GetEnv("MM_CHARSET");
-    return charset ? charset : Platform::TextCharset(text);
+    if (!charset)
+        return Platform::TextCharset(text);
+    if (!std::strpbrk(charset, "\r\n"))
+        return charset;
+    // Parts keep the pointer, so each blanked value stays for the run.
+    return g_BlankedCharsets.insert(WithoutLineBreaks(charset)).first->c_str();
 }
 
 CMessagePart::CMessagePart(CQuillant* owner) : m_Owner(owner)
@@ -197,7 +200,14 @@ int CMessagePart::Load(const char* data, int kind, int oemToAnsi)
 void CMessagePart::WritePartHeaders(FILE* out)
 {
     if (m_IsText) {
-        std::fprintf(out, "Content-type: text/plain; charset=%s\r\n", m_Charset);
+        std::string line = std::string("Content-type: text/plain; charset=") + m_Charset;
+        if (!FoldLongLines(line)) {
+            if (Chatty())
+                std::fputs("MM_CHARSET is too long for a header line. Aborting.\n", stderr);
+            m_Owner->Raise(ERR_BAD_ARGUMENTS);
+        }
+        std::fputs(line.c_str(), out);
+        std::fputs("\r\n", out);
     } else {
         std::fputs("Content-type: ", out);
         WriteContentType(out, m_ContentType);
@@ -247,7 +257,8 @@ void CMessagePart::WriteQuotedValue(const char* value, FILE* out)
 }
 
 // A part that stored nothing (an unreadable text file, an unknown kind)
-// writes an empty body.
+// writes an empty body. An attachment must be a regular file or a pipe: a
+// device such as /dev/zero would fill the spool until the disk is full.
 void CMessagePart::WritePartBody(FILE* out)
 {
     if (m_IsText) {
@@ -257,12 +268,15 @@ void CMessagePart::WritePartBody(FILE* out)
     }
     const char* name = m_Data ? m_Data->c_str() : "";
     CFilePtr file(std::fopen(name, "rb"));
-    if (file)
+    const bool usable = file && Platform::IsRegularOrPipe(file.get());
+    if (usable)
         WriteFileBody(file.get(), out);
-    // A file that opens but cannot be read (a folder, an I/O error) must not
-    // leave a short attachment behind as if all were well.
-    if (!file || std::ferror(file.get())) {
-        if (Chatty())
+    // A file that cannot be read to its end (an I/O error) must not leave a
+    // short attachment behind as if all were well.
+    if (!usable || std::ferror(file.get())) {
+        if (Chatty() && file && !usable)
+            std::fprintf(stderr, "Include file '%s' is not a regular file or a pipe. Aborting.\n", name);
+        else if (Chatty())
             std::fprintf(stderr, "Unable to open include file '%s'. Aborting.\n", name);
         m_Owner->Raise(ERR_TEMP_FILE);
     }
@@ -281,7 +295,8 @@ void CMessagePart::WriteTextBody(const char* text, FILE* out)
 }
 
 // The encoders stop at a read error and leave it on the stream; the caller
-// checks ferror(in).
+// checks ferror(in). They stop at the first failed write as well, leaving
+// that error on out.
 void CMessagePart::WriteFileBody(FILE* in, FILE* out)
 {
     if (m_Encoding == ENC_QUOTED_PRINTABLE) {
@@ -291,7 +306,8 @@ void CMessagePart::WriteFileBody(FILE* in, FILE* out)
     } else {
         char block[COPY_BLOCK];
         std::size_t got;
-        while ((got = std::fread(block, 1, sizeof block, in)) > 0)
-            std::fwrite(block, 1, got, out);
+        while (!std::ferror(out) && (got = std::fread(block, 1, sizeof block, in)) > 0)
+            if (std::fwrite(block, 1, got, out) != got)
+                break;
     }
 }

@@ -37,12 +37,15 @@ public:
     CMessagePart& operator=(const CMessagePart&) = delete;
     ~CMessagePart();
 
-    // Returns 0, or -1 when a PART_TEXT_FILE file cannot be examined or
-    // opened. Raises 1 for PART_ATTACHMENT while the owner's MIME flag is off.
+    // Returns 0, or -1 when a PART_TEXT_FILE file cannot be read (see
+    // ReadTextFile). Raises 1 for PART_ATTACHMENT while the owner's MIME flag
+    // is off.
     int Load(const char* data, int kind, int oemToAnsi);
 
+    // Raises 1 when MM_CHARSET makes a line longer than 998 octets.
     void WritePartHeaders(FILE* out);
-    // Raises 12 when an attachment's file cannot be opened.
+    // Raises 12 when an attachment's file cannot be opened or read, or is
+    // neither a regular file nor a pipe.
     void WritePartBody(FILE* out);
     void WriteContentType(FILE* out, const char* type);
     void WriteQuotedValue(const char* value, FILE* out);
@@ -67,8 +70,18 @@ public:
 // there is none). Content types and dispositions are taken from it alone.
 const char* FileBaseName(const char* fileName);
 
+// How reading a text file ended.
+enum class TextFileStatus { READ, NOT_FOUND, WRONG_KIND, READ_ERROR };
+
+// The text of a file, read to its end whatever size the system reports (a
+// pipe or a /proc file reports none), up to its first NUL byte. WRONG_KIND,
+// without reading, for anything but a regular file or a pipe: a device such
+// as /dev/zero never ends.
+TextFileStatus ReadTextFile(const char* name, std::string& text);
+
 // The charset a text part holding text is labelled with: MM_CHARSET when it
-// is set, else the platform's choice for the text (Platform::TextCharset).
+// is set (its line breaks turned into blanks), else the platform's choice for
+// the text (Platform::TextCharset).
 const char* TextPartCharset(const char* text);
 
 // Content type text of a file without parameters, built into out as below.

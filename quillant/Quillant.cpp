@@ -1,5 +1,8 @@
 #include "quillant/Quillant.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/Text.h"
 #include "quillant/Globals.h"
 #include "quillant/HeaderText.h"
@@ -82,16 +85,84 @@ CHeaderField* PutHeader(const char* name, const char* value, CHeaderField* first
     return added;
 }
 
-// The list keeps the values as given; only their written form is encoded.
-void WriteHeaders(CHeaderField* first, FILE* out)
+namespace {
+
+// RFC 5322 2.1.1: a line of a message holds at most 998 octets before CR LF.
+constexpr std::size_t MAX_HEADER_LINE = 998;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool HasLongLine(const std::string& field)
 {
-    for (CHeaderField* f = first; f; f = f->m_Next.get()) {
-        if (HasHighByte(f->m_Value.c_str()))
-            std::fprintf(out, "%s: %s\r\n", f->m_Name, EncodeHeaderValue(f->m_Name, f->m_Value).c_str());
-        else
-            std::fprintf(out, "%s: %s\r\n", f->m_Name, f->m_Value.c_str());
+    for (std::size_t start = 0;;) {
+        const std::size_t end = field.find("\r\n", start);
+        if ((end == std::string::npos ? field.size() : end) - start > MAX_HEADER_LINE)
+            return true;
+        if (end == std::string::npos)
+            return false;
+        start = end + 2;
+    }
+}
+
+}  // namespace
+
+bool FoldLongLines(std::string& field)
+{
+    if (!HasLongLine(field))
+        return true;
+    std::string folded;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = field.find("\r\n", start);
+        const std::size_t stop = end == std::string::npos ? field.size() : end;
+        std::size_t last = stop;  // just past the line's last non-blank
+        while (last > start && IsBlank(field[last - 1]))
+            --last;
+        while (stop - start > MAX_HEADER_LINE) {
+            // The fold goes before the last blank that leaves a line of at
+            // most 998 octets, and neither line holding blanks alone.
+            std::size_t text = start;
+            while (text < stop && IsBlank(field[text]))
+                ++text;
+            if (last <= text)
+                return false;
+            std::size_t fold = std::min(start + MAX_HEADER_LINE, last - 1);
+            while (fold > text && !IsBlank(field[fold]))
+                --fold;
+            if (fold <= text)
+                return false;
+            folded.append(field, start, fold - start);
+            folded += "\r\n";
+            start = fold;
+        }
+        folded.append(field, start, stop - start);
+        if (end == std::string::npos)
+            break;
+        folded += "\r\n";
+        start = end + 2;
+    }
+    field = std::move(folded);
+    return true;
+}
+
+// The list keeps the values as given; only their written form is encoded
+// and, where a line would be too long, folded.
+bool WriteHeaders(CHeaderField* first, FILE* out)
+{
+    bool fits = true;
+    for (CHeaderField* f = first; f && fits && !std::ferror(out); f = f->m_Next.get()) {
+        std::string field = std::string(f->m_Name) + ": ";
+        field += HasHighByte(f->m_Value.c_str()) ? EncodeHeaderValue(f->m_Name, f->m_Value) : f->m_Value;
+        fits = FoldLongLines(field);
+        if (fits) {
+            std::fputs(field.c_str(), out);
+            std::fputs("\r\n", out);
+        } else if (Chatty()) {
+            std::fprintf(stderr, "Header %s holds a word too long for a line of 998 characters. Aborting.\n",
+                         f->m_Name);
+        }
     }
     std::fflush(out);
+    return fits;
 }
 
 CQuillant::CQuillant() = default;

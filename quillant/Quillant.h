@@ -69,9 +69,18 @@ public:
 CHeaderField* FindHeader(const char* name, CHeaderField* first);
 // Appends to (append != 0), replaces, or adds at the end; returns the field.
 CHeaderField* PutHeader(const char* name, const char* value, CHeaderField* first, int append);
+// Folds a header field as written ("name: value", any folds included) so
+// that no line passes 998 octets: before a blank, each new line starting with
+// it. A field that fits is left as it is. False, leaving field as it was,
+// when a word would still not fit.
+bool FoldLongLines(std::string& field);
 // "%s: %s\r\n" per field from first to the end, then flushes out; a value
-// that is not plain ASCII is written as EncodeHeaderValue gives it.
-void WriteHeaders(CHeaderField* first, FILE* out);
+// that is not plain ASCII is written as EncodeHeaderValue gives it, and a
+// field with a line too long is folded (FoldLongLines). Returns false, with
+// a message in verbose or debug mode, at the first field that cannot be
+// folded to fit; the fields before it are written. A failed write ends the
+// writing, its error left on out.
+bool WriteHeaders(CHeaderField* first, FILE* out);
 
 class CQuillant : public CSMTPError {
 public:
@@ -89,8 +98,10 @@ public:
     // unreadable PART_TEXT_FILE). Raises 1 for an attachment with MIME off.
     int AddPart(const char* data, int kind);
 
-    // Receivers and standard headers. AddCc/AddBcc in news mode and an
-    // address-list file that cannot be read (or that recurses) raise 1.
+    // Receivers and standard headers. Raise 1: AddCc/AddBcc in news mode, an
+    // address-list file that cannot be read, is not a regular file or a pipe,
+    // or recurses, a receiver longer than 126 characters or holding a line
+    // break, more than 1000 list files opened or 100000 receivers in all.
     void AddTo(const char* address);
     void AddCc(const char* address);
     void AddBcc(const char* address);
@@ -105,7 +116,10 @@ public:
     void SetMessageId(const char* hostName);
 
     // Writes the whole message. Returns 0, the code of a thrown CSMTPError
-    // (12 for an attachment that cannot be opened), or -1 for anything else.
+    // (12 for an attachment that cannot be opened, 1 for a header line that
+    // cannot be folded to 998 octets), or -1 for anything else. The first
+    // failed write ends the writing; it still returns 0 then, the error left
+    // on out (ferror) for the caller.
     int WriteOutMessage(FILE* out);
     // The unguarded worker: completes the header list, writes a layout.
     int WriteMessageText(FILE* out);
@@ -120,4 +134,6 @@ public:
     std::unique_ptr<CHeaderField> m_Headers;
     // Every receiver so far joined by ","; empty optional while there is none.
     std::optional<std::string> m_Receivers;
+    int m_ReceiverCount = 0;
+    int m_ListFilesOpened = 0;
 };

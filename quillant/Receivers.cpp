@@ -8,17 +8,21 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/Files.h"
 #include "quillant/ArpaDate.h"
 #include "quillant/Globals.h"
 #include "quillant/Quillant.h"
 
 namespace {
 
-// The work areas these limits come from were fixed buffers; longer input is cut.
+// The work areas these limits come from were fixed buffers. A longer sender
+// is cut; a longer receiver is refused, as a cut one would reach someone else.
 constexpr std::size_t MAX_ADDRESS = 126;
 constexpr std::size_t MAX_SENDER = 127;
-constexpr int LIST_READ_SIZE = 127;  // each read takes at most 126 characters
 constexpr std::size_t MAX_LIST_DEPTH = 16;
+// Lists naming each other can ask for more opens than a run could ever end.
+constexpr int MAX_LIST_FILES = 1000;
+constexpr int MAX_RECEIVERS = 100000;
 
 // Outside text must not end a header line early or start a new header.
 std::string OneLine(const char* text, std::size_t limit)
@@ -52,6 +56,7 @@ public:
 private:
     bool IsOpenAlready(const std::filesystem::path& name) const;
     void ReadLines(FILE* file, const char* argument);
+    [[noreturn]] void Refuse(const char* format, const char* argument);
 
     CQuillant& m_Mail;
     const char* m_Header;
@@ -68,47 +73,55 @@ bool CAddressListReader::IsOpenAlready(const std::filesystem::path& name) const
     return false;
 }
 
+void CAddressListReader::Refuse(const char* format, const char* argument)
+{
+    Complain(format, argument);
+    m_Mail.Raise(ERR_BAD_ARGUMENTS);
+}
+
 void CAddressListReader::Read(const char* argument)
 {
     const char* name = argument + 1;
-    if (m_Chain.size() >= MAX_LIST_DEPTH) {
-        Complain("Address files nested too deeply at '%s'. Aborting.\n", argument);
-        m_Mail.Raise(ERR_BAD_ARGUMENTS);
-    }
+    if (m_Chain.size() >= MAX_LIST_DEPTH)
+        Refuse("Address files nested too deeply at '%s'. Aborting.\n", argument);
+    if (m_Mail.m_ListFilesOpened >= MAX_LIST_FILES)
+        Refuse("More than 1000 address files to open at '%s'. Aborting.\n", argument);
+    ++m_Mail.m_ListFilesOpened;
     CFilePtr file(std::fopen(name, "r"));
-    if (!file) {
-        Complain("Failed to open address file '%s'. Aborting.\n", argument);
-        m_Mail.Raise(ERR_BAD_ARGUMENTS);
-    }
-    if (IsOpenAlready(name)) {
-        Complain("Address file '%s' includes itself. Aborting.\n", argument);
-        m_Mail.Raise(ERR_BAD_ARGUMENTS);
-    }
+    if (!file)
+        Refuse("Failed to open address file '%s'. Aborting.\n", argument);
+    if (!Platform::IsRegularOrPipe(file.get()))
+        Refuse("Address file '%s' is not a regular file or a pipe. Aborting.\n", argument);
+    if (IsOpenAlready(name))
+        Refuse("Address file '%s' includes itself. Aborting.\n", argument);
     m_Chain.emplace_back(name);
     ReadLines(file.get(), argument);
     m_Chain.pop_back();
 }
 
-// A line longer than one read continues as an entry of its own, and a line
-// that starts outside the kept set still gives an (empty) entry.
+// Each line gives the text up to its first character outside the kept set;
+// a line that starts outside it still gives an (empty) entry. An entry that
+// runs past the longest address is refused as soon as it does.
 void CAddressListReader::ReadLines(FILE* file, const char* argument)
 {
-    char line[LIST_READ_SIZE];
-    while (std::fgets(line, sizeof line, file)) {
-        std::size_t kept = 0;
-        while (IsKeptChar(static_cast<unsigned char>(line[kept])))
-            ++kept;
-        line[kept] = '\0';
-        if (line[0] == '@')
-            Read(line);
+    for (int c = std::getc(file); c != EOF; c = std::getc(file)) {
+        std::string entry;
+        for (; c != EOF && c != '\n' && IsKeptChar(static_cast<unsigned char>(c)); c = std::getc(file)) {
+            entry += static_cast<char>(c);
+            if (entry.size() > MAX_ADDRESS)
+                Refuse("Receiver '%s...' is longer than 126 characters. Aborting.\n", entry.c_str());
+        }
+        while (c != EOF && c != '\n')
+            c = std::getc(file);
+        if (entry[0] == '@')
+            Read(entry.c_str());
         else
-            m_Mail.AddAddress(m_Header, line);
+            m_Mail.AddAddress(m_Header, entry.c_str());
+        if (c == EOF)
+            break;
     }
-    // A directory opens fine on some systems and only fails on reading.
-    if (std::ferror(file)) {
-        Complain("Failed to read address file '%s'. Aborting.\n", argument);
-        m_Mail.Raise(ERR_BAD_ARGUMENTS);
-    }
+    if (std::ferror(file))
+        Refuse("Failed to read address file '%s'. Aborting.\n", argument);
 }
 
 }  // namespace
@@ -142,7 +155,21 @@ void CQuillant::AddAddress(const char* header, const char* address)
         CAddressListReader(*this, header).Read(address);
         return;
     }
-    const std::string entry = OneLine(address, MAX_ADDRESS);
+    const std::string entry = address ? address : "";
+    // A receiver goes into a server command, where a line break starts another.
+    if (entry.find_first_of("\r\n") != std::string::npos) {
+        Complain("Receiver '%s' holds a line break. Aborting.\n", WithoutLineBreaks(entry).c_str());
+        Raise(ERR_BAD_ARGUMENTS);
+    }
+    if (entry.size() > MAX_ADDRESS) {
+        Complain("Receiver '%s' is longer than 126 characters. Aborting.\n", entry.c_str());
+        Raise(ERR_BAD_ARGUMENTS);
+    }
+    if (m_ReceiverCount >= MAX_RECEIVERS) {
+        Complain("More than 100000 receivers at '%s'. Aborting.\n", entry.c_str());
+        Raise(ERR_BAD_ARGUMENTS);
+    }
+    ++m_ReceiverCount;
     if (header)
         SetHeader(header, entry.c_str(), 1);
     if (m_Receivers) {

@@ -42,6 +42,18 @@ void CompleteHeaders(CQuillant& mail)
         mail.SetHeader("Organization", WithoutLineBreaks(g_Organization).c_str(), 0);
 }
 
+// Raises 1 for a header line that cannot be kept to 998 octets: no server
+// need take it, and a cut one would change the message.
+void PutHeaders(CQuillant& mail, FILE* out)
+{
+    if (!WriteHeaders(mail.m_Headers.get(), out))
+        mail.Raise(ERR_BAD_ARGUMENTS);
+}
+
+// After a failed write nothing more is written: the error stays on the
+// stream, and the transport fails the send on it.
+bool Broken(FILE* out) { return std::ferror(out) != 0; }
+
 // The multipart header value ends in "\r\n\r\n": being the last header, it
 // closes the header block and leaves an empty first body line.
 void WriteMultipart(CQuillant& mail, FILE* out)
@@ -49,33 +61,36 @@ void WriteMultipart(CQuillant& mail, FILE* out)
     const std::string boundary = MakeBoundary();
     const std::string type = "multipart/mixed;\r\n\tboundary=" + boundary + "\r\n\r\n";
     mail.SetHeader("Content-type", type.c_str(), 0);
-    WriteHeaders(mail.m_Headers.get(), out);
+    PutHeaders(mail, out);
     std::fputs(PREAMBLE, out);
-    for (CMessagePart* part = mail.m_Parts.get(); part; part = part->m_Next.get()) {
+    for (CMessagePart* part = mail.m_Parts.get(); part && !Broken(out); part = part->m_Next.get()) {
         std::fprintf(out, "\r\n--%s\r\n", boundary.c_str());
         part->WritePartHeaders(out);
         std::fputs("\r\n", out);
         part->WritePartBody(out);
     }
-    std::fprintf(out, "\r\n--%s--\r\n", boundary.c_str());
+    if (!Broken(out))
+        std::fprintf(out, "\r\n--%s--\r\n", boundary.c_str());
 }
 
 // One MIME part: its Content-type and Content-Transfer-Encoding lines join
 // the message's own header block.
 void WriteSinglePart(CQuillant& mail, FILE* out)
 {
-    WriteHeaders(mail.m_Headers.get(), out);
+    PutHeaders(mail, out);
     mail.m_Parts->WritePartHeaders(out);
     std::fputs("\r\n", out);
-    mail.m_Parts->WritePartBody(out);
+    if (!Broken(out))
+        mail.m_Parts->WritePartBody(out);
 }
 
 // Without MIME only the first part can be shown; the others are left out.
 void WritePlain(CQuillant& mail, FILE* out)
 {
-    WriteHeaders(mail.m_Headers.get(), out);
+    PutHeaders(mail, out);
     std::fputs("\r\n", out);
-    mail.m_Parts->WritePartBody(out);
+    if (!Broken(out))
+        mail.m_Parts->WritePartBody(out);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/Console.h"
+
 namespace {
 
 const char PROMPT[] = "Enter name of MFG Report file to process: ";
@@ -140,6 +142,7 @@ int WriteSubject(const char* program, const char* subject)
 
 int main(int argc, char** argv)
 {
+    Platform::GuardStandardStreams();
     const char* program = BaseName(argc > 0 && argv[0] ? argv[0] : "reportsubject");
     char name[NAME_SIZE];
     if (!GetReportName(argc, argv, name, sizeof name)) {

@@ -1,12 +1,10 @@
 #include "sendvale/BodyInput.h"
 
-#include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "platform/Console.h"
-#include "platform/Files.h"
 #include "quillant/Globals.h"
+#include "quillant/MessagePart.h"
 
 int g_DotTerminator = 0;
 StringList g_BodyLines;
@@ -20,23 +18,6 @@ constexpr std::size_t PIECE_SIZE = 127;
 bool IsDotLine(const char* piece)
 {
     return piece[0] == '.' && (piece[1] == '\0' || piece[1] == '\n' || piece[1] == '\r');
-}
-
-// The content up to its size or first NUL; false when it cannot be read.
-bool ReadTextFile(const char* name, std::uint64_t size, std::string& content)
-{
-    if (Platform::IsDirectory(name))
-        return false;
-    CFilePtr file(std::fopen(name, "rb"));
-    if (!file)
-        return false;
-    content.assign(static_cast<std::size_t>(size), '\0');
-    const std::size_t got = std::fread(content.data(), 1, content.size(), file.get());
-    if (std::ferror(file.get()))
-        return false;
-    content.resize(got);
-    content.resize(std::char_traits<char>::length(content.c_str()));
-    return true;
 }
 
 }  // namespace
@@ -89,17 +70,20 @@ std::string WidenLineEnds(const char* content)
 bool AppendTextFiles(std::string& text, const StringList& files)
 {
     for (const std::string& name : files) {
-        std::uint64_t size = 0;
-        if (!Platform::FileSize(name.c_str(), size)) {
-            if (Chatty())
-                std::fprintf(stderr, "%s: Text attachment file '%s' was not found. Aborting.\n",
-                             g_ProgramName, name.c_str());
-            return false;
-        }
         std::string content;
-        if (!ReadTextFile(name.c_str(), size, content))
-            return false;
-        text += WidenLineEnds(content.c_str());
+        const TextFileStatus status = ReadTextFile(name.c_str(), content);
+        if (status == TextFileStatus::READ) {
+            text += WidenLineEnds(content.c_str());
+            continue;
+        }
+        if (Chatty()) {
+            const char* problem = status == TextFileStatus::NOT_FOUND    ? "was not found"
+                                  : status == TextFileStatus::WRONG_KIND ? "is not a regular file or a pipe"
+                                                                         : "could not be read";
+            std::fprintf(stderr, "%s: Text attachment file '%s' %s. Aborting.\n", g_ProgramName, name.c_str(),
+                         problem);
+        }
+        return false;
     }
     return true;
 }

@@ -22,8 +22,9 @@ std::string JoinBodyLines(const StringList& pieces);
 // first byte nor after a CR becomes CR LF. The content ends at a NUL byte.
 std::string WidenLineEnds(const char* content);
 
-// Appends every -t file. Returns false when one is missing (with a message in
-// verbose or debug mode) or cannot be read.
+// Appends every -t file, each read to its end. Returns false, with a message
+// in verbose or debug mode, when one is missing, cannot be read, or is neither
+// a regular file nor a pipe.
 bool AppendTextFiles(std::string& text, const StringList& files);
 
 // The whole message text: the text source (null for none) and the -t files.

@@ -13,12 +13,13 @@ namespace {
 using AddReceiver = void (CQuillant::*)(const char*);
 
 // Each answer goes whole to add, commas included; an empty answer or the
-// end of input ends the loop.
+// end of input ends the loop. One character more than a receiver may hold is
+// read, so that a longer answer is refused rather than cut in two.
 void AskReceivers(const char* label, CQuillant& mail, AddReceiver add, FILE* in)
 {
     char line[128];
     const char* hint = nullptr;
-    while (PromptLine(label, hint, line, 127, in) && line[0]) {
+    while (PromptLine(label, hint, line, sizeof line, in) && line[0]) {
         (mail.*add)(line);
         hint = "Add one more or leave blank";
     }

@@ -7,6 +7,7 @@
 
 #include "platform/Console.h"
 #include "platform/Profile.h"
+#include "platform/Text.h"
 #include "quillant/Globals.h"
 #include "quillant/Quillant.h"
 #include "transport/ServerName.h"
@@ -25,15 +26,43 @@ void ReadSetupValue(const char* key, char (&value)[128])
     Platform::GetProfileString(SECTION, key, "", value, VALUE_SIZE);
 }
 
-// An optional setting fills its buffer only while the buffer is empty.
+// A value that goes into a server command is refused rather than changed: a
+// line break would end the command early and start another, a NUL byte would
+// cut it, and a cut login name or password logs in as someone else.
+bool ReadCommandValue(const char* key, char (&value)[128], std::size_t limit)
+{
+    const std::size_t count = Platform::GetProfileString(SECTION, key, "", value, VALUE_SIZE);
+    const char* problem = nullptr;
+    if (count != std::strlen(value) || std::strpbrk(value, "\r\n"))
+        problem = "holds a line break or a NUL byte";
+    else if (count > limit)
+        problem = "is too long";
+    if (!problem)
+        return true;
+    std::fprintf(stderr, "%s: %s in %s %s", g_ProgramName, key, Platform::ProfileLocation().c_str(), problem);
+    if (count > limit)
+        std::fprintf(stderr, " (at most %d characters)", static_cast<int>(limit));
+    std::fputs(".\n", stderr);
+    return false;
+}
+
+// An optional login setting fills its buffer only while the buffer is empty.
 template <std::size_t N>
-void TakeIfEmpty(char (&setting)[N], const char* key)
+bool TakeIfEmpty(char (&setting)[N], const char* key)
 {
     if (setting[0])
-        return;
+        return true;
     char value[128];
-    ReadSetupValue(key, value);
-    CopyText(setting, N, value);
+    const bool taken = ReadCommandValue(key, value, N - 1);
+    CopyText(setting, N, taken ? value : "");
+    return taken;
+}
+
+// The other optional settings, likewise; their buffers hold every value read.
+void TakeOtherIfEmpty(char (&setting)[128], const char* key)
+{
+    if (!setting[0])
+        ReadSetupValue(key, setting);
 }
 
 // A "Timeout" that is not a whole number of seconds in range is ignored.
@@ -47,21 +76,13 @@ void LoadTimeout()
     char* end = nullptr;
     const long seconds = std::strtol(value, &end, 10);
     if (errno == 0 && *end == '\0' && seconds >= 1 && seconds <= MAX_TIMEOUT_SECONDS)
-        g_TimeoutSeconds = static_cast<int>(seconds);
+        g_TransportSettings.m_TimeoutSeconds = static_cast<int>(seconds);
 }
 
 int NotInitialized()
 {
     std::fprintf(stderr, "%s: Not initialized.\r\nRun: %s -init\n\n", g_ProgramName, g_ProgramName);
     return 0;
-}
-
-// A buffer that held a secret is cleared before its stack space is reused.
-void WipeBuffer(char (&text)[128])
-{
-    volatile char* p = text;
-    for (std::size_t i = 0; i < sizeof text; ++i)
-        p[i] = '\0';
 }
 
 // The transport's keys go into commands and file names, where a line break
@@ -108,13 +129,16 @@ bool LoadTransportSettings()
 {
     CTransportSettings& settings = g_TransportSettings;
     settings.m_CaFile = ReadOneLineValue("CA File");
-    settings.m_SmtpUser = ReadOneLineValue("SMTP User");
+    char user[128];
+    if (!ReadCommandValue("SMTP User", user, VALUE_SIZE - 1))
+        return false;
+    settings.m_SmtpUser = user;
     settings.m_PasswordCommand = ReadOneLineValue("SMTP Password Command");
     char password[128];
     ReadSetupValue("SMTP Password", password);
     BlankLineBreaks(password);
     settings.m_SmtpPassword.Assign(password);
-    WipeBuffer(password);
+    Platform::WipeMemory(password, sizeof password);
     if (!ProfileKeepsSecrets(settings)) {
         settings.m_SmtpPassword.Wipe();
         return false;
@@ -139,10 +163,26 @@ bool HostLogsIn()
         && (server.m_Scheme == ServerScheme::SUBMISSION || server.m_Scheme == ServerScheme::SMTPS);
 }
 
+// Such profiles were used before, so this is a warning, not a refusal.
+void WarnOfOpenNntpPassword()
+{
+    bool othersRead, othersWrite;
+    if (!g_NntpPassword[0] || !Platform::ProfileOpenToOthers(othersRead, othersWrite) || !othersRead)
+        return;
+    const std::string file = Platform::ProfileLocation();
+    std::fprintf(stderr, "%s: warning: %s holds an NNTP password that others can read; run: chmod 600 %s\n",
+                 g_ProgramName, file.c_str(), file.c_str());
+}
+
 }  // namespace
 
 int LoadSetup(CQuillant& mail)
 {
+    if (!Platform::ProfileKindUsable()) {
+        std::fprintf(stderr, "%s: %s is not a regular file or a pipe.\n", g_ProgramName,
+                     Platform::ProfileLocation().c_str());
+        return 0;
+    }
     char value[128];
     ReadSetupValue("HOST", value);
     if (!value[0])
@@ -152,10 +192,11 @@ int LoadSetup(CQuillant& mail)
     if (!value[0])
         return NotInitialized();
     mail.SetSender(value);
-    TakeIfEmpty(g_NntpUser, "NNTP User");
-    TakeIfEmpty(g_NntpPassword, "NNTP Passws");
-    TakeIfEmpty(g_NntpHost, "NNTP HOST");
-    TakeIfEmpty(g_Organization, "Organization");
+    if (!TakeIfEmpty(g_NntpUser, "NNTP User") || !TakeIfEmpty(g_NntpPassword, "NNTP Passws"))
+        return 0;
+    WarnOfOpenNntpPassword();
+    TakeOtherIfEmpty(g_NntpHost, "NNTP HOST");
+    TakeOtherIfEmpty(g_Organization, "Organization");
     LoadTimeout();
     return LoadTransportSettings() ? 1 : 0;
 }
@@ -181,8 +222,8 @@ bool PromptSetupValue(const char* key, const char* description, FILE* in, bool m
                          Platform::ProfileLocation().c_str());
     }
     if (masked) {
-        WipeBuffer(current);
-        WipeBuffer(answer);
+        Platform::WipeMemory(current, sizeof current);
+        Platform::WipeMemory(answer, sizeof answer);
     }
     return stored;
 }
@@ -202,6 +243,6 @@ int RunSetup(FILE* in)
                  g_ProgramName);
     if (PromptSetupValue("NNTP HOST", "Your NNTP server", in) &&
         PromptSetupValue("NNTP User", "Login name on server", in))
-        PromptSetupValue("NNTP Passws", "Login pawssword on server", in);
+        PromptSetupValue("NNTP Passws", "Login pawssword on server", in, true);
     return -1;
 }

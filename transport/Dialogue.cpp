@@ -148,7 +148,7 @@ void CSMTPEmail::FetchSecret(const CServerName&, CSecretText& secret)
     }
     std::string line;
     std::string reason;
-    const bool ok = Platform::RunSecretCommand(command, TimeoutMs(g_TimeoutSeconds), line, reason);
+    const bool ok = Platform::RunSecretCommand(command, TimeoutMs(g_TransportSettings.m_TimeoutSeconds), line, reason);
     secret.Assign(std::move(line));
     if (!ok)
         AuthFails("SMTP Password Command: " + reason);
@@ -162,23 +162,23 @@ void CSMTPEmail::Connect(CServerLink& link, const CServerName& server)
     int resolveError = 0;
     bool lookupTimedOut = false;
     const bool resolved =
-        ResolveHost(server.m_Host, port, address, TimeoutMs(g_TimeoutSeconds), resolveError, lookupTimedOut);
+        ResolveHost(server.m_Host, port, address, TimeoutMs(g_TransportSettings.m_TimeoutSeconds), resolveError, lookupTimedOut);
     if (lookupTimedOut) {
         if (Chatty())
             std::fprintf(stderr, "Timed out after %d seconds looking up server '%s'.\n",
-                         EffectiveTimeoutSeconds(g_TimeoutSeconds), text);
+                         EffectiveTimeoutSeconds(g_TransportSettings.m_TimeoutSeconds), text);
         Raise(ERR_CONNECT);
     }
     link.m_Socket.Reset(Platform::OpenStreamSocket(address));
     if (!link.m_Socket.IsOpen())
         Raise(ERR_SOCKET_HANDLE);
-    if (resolved && Platform::ConnectSocket(link.m_Socket.Get(), address, TimeoutMs(g_TimeoutSeconds)))
+    if (resolved && Platform::ConnectSocket(link.m_Socket.Get(), address, TimeoutMs(g_TransportSettings.m_TimeoutSeconds)))
         return;
     if (!Chatty())
         Raise(ERR_CONNECT);
     if (resolved && Platform::LastSocketTimedOut())
         std::fprintf(stderr, "Timed out after %d seconds connecting to server '%s' port %d.\n",
-                     EffectiveTimeoutSeconds(g_TimeoutSeconds), text, port);
+                     EffectiveTimeoutSeconds(g_TransportSettings.m_TimeoutSeconds), text, port);
     else
         std::fprintf(stderr, "Failed to connect to server '%s' port %d. Winsock error: %d\n", text, port,
                      resolved ? Platform::LastSocketError() : resolveError);
@@ -195,7 +195,7 @@ void CSMTPEmail::StartTls(CServerLink& link, const CServerName& server)
     std::string reason;
     std::string fingerprint;
     const Platform::TlsStatus status =
-        tls->Connect(link.m_Socket.Get(), options, TimeoutMs(g_TimeoutSeconds), reason, fingerprint);
+        tls->Connect(link.m_Socket.Get(), options, TimeoutMs(g_TransportSettings.m_TimeoutSeconds), reason, fingerprint);
     if (status == Platform::TlsStatus::OK) {
         link.m_Tls = std::move(tls);
         return;
@@ -434,7 +434,7 @@ int CSMTPEmail::WriteSpool(CSpoolFile& spool)
 // must see every byte.
 void CSMTPEmail::SendSpool(CServerLink& link, CSpoolFile& spool)
 {
-    const int timeoutMs = TimeoutMs(g_TimeoutSeconds);
+    const int timeoutMs = TimeoutMs(g_TransportSettings.m_TimeoutSeconds);
     const auto sendRun = [&](std::int64_t offset, const char* data, std::size_t size) {
         if (link.m_Tls || g_Debug) {
             SendBytes(link, data, size);
@@ -464,7 +464,7 @@ void CSMTPEmail::SendSpool(CServerLink& link, CSpoolFile& spool)
 void CSMTPEmail::FinishData(CServerLink& link)
 {
     SendString(link, "\r\n.\r\n");
-    ReadReply(link, std::max(END_OF_DATA_SECONDS, EffectiveTimeoutSeconds(g_TimeoutSeconds)));
+    ReadReply(link, std::max(END_OF_DATA_SECONDS, EffectiveTimeoutSeconds(g_TransportSettings.m_TimeoutSeconds)));
 }
 
 // The message is delivered once the end of data was accepted; a failing
@@ -478,7 +478,7 @@ void CSMTPEmail::Quit(CServerLink& link)
         SendString(link, "QUIT\r\n");
         ReadReply(link);
         if (link.m_Tls)
-            link.m_Tls->Shutdown(TimeoutMs(g_TimeoutSeconds));
+            link.m_Tls->Shutdown(TimeoutMs(g_TransportSettings.m_TimeoutSeconds));
     } catch (CSMTPError*) {
         if (g_Debug)
             std::fprintf(stderr, "QUIT failed after the message was accepted (%s); it was delivered.\n",

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/Sockets.h"
+#include "transport/Settings.h"
 #include "quillant/Globals.h"
 #include "transport/SMTPEmail.h"
 #include "transport/ServerLink.h"
@@ -91,7 +92,7 @@ const char* CSMTPEmail::ReceiveReply(CServerLink& link, int timeoutSeconds)
             Raise(ERR_NO_MEMORY);
     }
     char* reply = g_ReplyBuffer.get();
-    reply[GatherReply(link, timeoutSeconds > 0 ? timeoutSeconds : g_TimeoutSeconds, reply)] = '\0';
+    reply[GatherReply(link, timeoutSeconds > 0 ? timeoutSeconds : g_TransportSettings.m_TimeoutSeconds, reply)] = '\0';
     return reply;
 }
 

@@ -1,4 +1,5 @@
 #include "transport/SMTPEmail.h"
+#include "transport/Settings.h"
 
 #include <climits>
 #include <cstdio>
@@ -82,7 +83,7 @@ int CSMTPEmail::SendBytes(CServerLink& link, const char* data, std::size_t size,
         else
             std::fwrite(data, 1, size, stderr);
     }
-    const int timeoutMs = TimeoutMs(g_TimeoutSeconds);
+    const int timeoutMs = TimeoutMs(g_TransportSettings.m_TimeoutSeconds);
     for (std::size_t sent = 0; sent < size;) {
         const long n = link.SendSome(data + sent, size - sent, timeoutMs);
         if (n < 1)
@@ -96,6 +97,6 @@ void CSMTPEmail::SendFailed()
 {
     if (Platform::LastSocketTimedOut() && Chatty())
         std::fprintf(stderr, "Timed out after %d seconds sending to the server.\n",
-                     EffectiveTimeoutSeconds(g_TimeoutSeconds));
+                     EffectiveTimeoutSeconds(g_TransportSettings.m_TimeoutSeconds));
     Raise(ERR_SEND);
 }

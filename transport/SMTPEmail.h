@@ -4,7 +4,7 @@
 // The server name ("HOST" or "NNTP HOST") may carry a port: "name:port" or
 // "[IPv6-literal]:port"; without one, 25 or 119. The URL forms (ServerName.h)
 // bring EHLO, TLS, SMTP AUTH and MODE READER; a bare name never does. Every socket call waits at
-// most g_TimeoutSeconds, a whole reply included (the reply to the end-of-data
+// most g_TransportSettings.m_TimeoutSeconds, a whole reply included (the reply to the end-of-data
 // line at least ten minutes).
 // The message goes out in canonical form (CR LF line ends, leading dots
 // doubled), after all of it was written to the spool without error. The
@@ -30,6 +30,7 @@
 #include <string>
 
 #include "quillant/Quillant.h"
+#include "transport/Settings.h"
 
 class CCapabilities;
 class CSecretText;

@@ -25,7 +25,12 @@ private:
     std::string m_Text;
 };
 
+constexpr int DEFAULT_TIMEOUT_SECONDS = 300;
+
 struct CTransportSettings {
+    // Every network wait, in seconds ("Timeout"); the reply to the end-of-data
+    // line waits at least ten minutes.
+    int m_TimeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
     std::string m_CaFile;           // "CA File": PEM bundle used instead of the system store
     std::string m_Fingerprint;      // "TLS Fingerprint": 64 lower-case hex digits, or empty
     std::string m_SmtpUser;         // "SMTP User"

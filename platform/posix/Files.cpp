@@ -23,6 +23,12 @@ bool IsDirectory(const char* name)
     return stat(name, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsRegularOrPipe(FILE* file)
+{
+    struct stat st {};
+    return fstat(fileno(file), &st) == 0 && (S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode));
+}
+
 bool PathExists(const char* name)
 {
     struct stat st {};

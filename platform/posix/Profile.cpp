@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <pwd.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -84,27 +85,61 @@ std::string ProfilePath()
     return config + "/sendvale/sendvale.ini";
 }
 
-// False only when the file exists but cannot be read; a missing file is empty.
-bool ReadLines(const std::string& path, Lines& lines)
+enum class ReadStatus { READ, PIPE, MISSING, WRONG_KIND, FAILED };
+
+bool IsFileOrPipe(const struct stat& info) { return S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode); }
+
+struct CFileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+
+// A pipe can be read only once, and a run reads its profile key by key.
+struct CPipeProfile {
+    std::string m_Path;
+    Lines m_Lines;
+};
+CPipeProfile g_PipeProfile;
+
+// A missing file is empty. Anything but a regular file or a pipe is not
+// read at all: reading a device may never end.
+ReadStatus ReadLines(const std::string& path, Lines& lines)
 {
     lines.clear();
-    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!g_PipeProfile.m_Path.empty() && g_PipeProfile.m_Path == path) {
+        lines = g_PipeProfile.m_Lines;
+        return ReadStatus::PIPE;
+    }
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && !IsFileOrPipe(info))
+        return ReadStatus::WRONG_KIND;  // not even opened: opening some devices acts
+    std::unique_ptr<FILE, CFileCloser> f(std::fopen(path.c_str(), "rb"));
     if (!f)
-        return errno == ENOENT;
+        return errno == ENOENT ? ReadStatus::MISSING : ReadStatus::FAILED;
+    if (fstat(fileno(f.get()), &info) != 0 || !IsFileOrPipe(info))
+        return ReadStatus::WRONG_KIND;
     std::string line;
     int c;
-    while ((c = std::getc(f)) != EOF) {
+    while ((c = std::getc(f.get())) != EOF) {
         line += static_cast<char>(c);
         if (c == '\n') {
             lines.push_back(std::move(line));
             line.clear();
         }
     }
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
+    if (std::ferror(f.get()))
+        return ReadStatus::FAILED;
     if (!line.empty())
         lines.push_back(std::move(line));
-    return ok;
+    if (!S_ISFIFO(info.st_mode))
+        return ReadStatus::READ;
+    g_PipeProfile.m_Path = path;
+    g_PipeProfile.m_Lines = lines;
+    return ReadStatus::PIPE;
+}
+
+bool Readable(ReadStatus status)
+{
+    return status == ReadStatus::READ || status == ReadStatus::PIPE || status == ReadStatus::MISSING;
 }
 
 // Finds the key's line in the first section of that name. keyLine is the
@@ -236,14 +271,14 @@ std::size_t GetProfileString(const char* section, const char* key, const char* d
     std::string value = def ? def : "";
     const std::string path = ProfilePath();
     Lines lines;
-    if (!path.empty() && ReadLines(path, lines)) {
+    if (!path.empty() && Readable(ReadLines(path, lines))) {
         std::size_t keyLine, sectionEnd;
         Locate(lines, section, key, keyLine, sectionEnd);
         std::string_view k, v;
         if (keyLine != std::string::npos && KeyLine(lines[keyLine], k, v))
             value = std::string(v);
     }
-    std::size_t n = std::strlen(value.c_str());
+    std::size_t n = value.size();
     if (n > size - 1)
         n = size - 1;
     std::memcpy(out, value.data(), n);
@@ -255,10 +290,20 @@ bool WriteProfileString(const char* section, const char* key, const char* value)
 {
     const std::string path = ProfilePath();
     Lines lines;
-    if (path.empty() || !ReadLines(path, lines))
+    if (path.empty())
         return false;
+    const ReadStatus status = ReadLines(path, lines);
+    if (status != ReadStatus::READ && status != ReadStatus::MISSING)
+        return false;  // a pipe's writer would never see the change
     PutKey(lines, section, key, value);
     return ReplaceFile(path, lines);
+}
+
+bool ProfileKindUsable()
+{
+    const std::string path = ProfilePath();
+    Lines lines;
+    return path.empty() || ReadLines(path, lines) != ReadStatus::WRONG_KIND;
 }
 
 std::string ProfileLocation() { return ProfilePath(); }

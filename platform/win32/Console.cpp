@@ -17,4 +17,8 @@ bool EndsConsoleInput(int c) { return c == CTRL_Z; }
 
 bool IsPathSeparator(char c) { return c == '\\'; }
 
+// A console program's missing standard handles are never handed to files
+// or sockets opened later, so there is nothing to fill.
+void GuardStandardStreams() {}
+
 }  // namespace Platform

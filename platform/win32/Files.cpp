@@ -22,6 +22,15 @@ bool IsDirectory(const char* name)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsRegularOrPipe(FILE* file)
+{
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const DWORD type = GetFileType(handle);
+    return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE;
+}
+
 // Only a name that cannot be tested (no access, a file pending deletion)
 // counts as existing; one that cannot name a file at all does not, so the
 // spool's search ends at once in a failed creation instead of trying on.

@@ -24,6 +24,8 @@ bool WriteProfileString(const char* section, const char* key, const char* value)
     return WriteProfileStringA(section, key, OneLineValue(value).c_str()) != 0;
 }
 
+bool ProfileKindUsable() { return true; }
+
 std::string ProfileLocation()
 {
     char folder[MAX_PATH];

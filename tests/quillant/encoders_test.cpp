@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <utility>
 
 #include "quillant/Encoders.h"
+#include "quillant/Quillant.h"
 #include "tests/support/TestUtil.h"
 
 namespace {
@@ -172,6 +175,39 @@ TEST(Base64, StreamAcrossReadBlocksMatchesWholeLines)
     EXPECT_EQ(out.size(), groups * 4 + lines * 2);
     EXPECT_EQ(out.compare(0, 78, std::string(Repeat("q6ur", 19)) + "\r\n"), 0);
     EXPECT_EQ(out.substr(out.size() - 6), "q6s=\r\n");
+}
+
+// An input of 256 MiB that counts what it served; /dev/full fails every write.
+// The encoder must stop at the first failed write, not read on to the end.
+TEST(Encoders, FirstFailedWriteEndsTheEncoding)
+{
+    const std::pair<const char*, void (*)(FILE*, FILE*)> rows[] = {
+        {"quoted-printable", QPEncodeStream},
+        {"base64", Base64EncodeStream},
+        {"copy", [](FILE* in, FILE* out) {
+             CQuillant mail;
+             mail.AddPart("", PART_RAW);
+             mail.m_Parts->WriteFileBody(in, out);
+         }},
+    };
+    for (const auto& [name, encoder] : rows) {
+        cookie_io_functions_t io{};
+        io.read = [](void* served, char* buffer, std::size_t size) -> ssize_t {
+            std::size_t& count = *static_cast<std::size_t*>(served);
+            if (count >= (std::size_t(256) << 20))
+                return 0;
+            std::memset(buffer, '\n', size);
+            count += size;
+            return static_cast<ssize_t>(size);
+        };
+        std::size_t served = 0;
+        TestUtil::CFilePtr in(fopencookie(&served, "r", io));
+        TestUtil::CFilePtr out(std::fopen("/dev/full", "w"));
+        ASSERT_TRUE(in && out);
+        encoder(in.get(), out.get());
+        EXPECT_TRUE(std::ferror(out.get())) << name;
+        EXPECT_LT(served, std::size_t(1) << 20) << name;
+    }
 }
 
 }  // namespace

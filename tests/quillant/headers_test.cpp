@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
+#include "quillant/Globals.h"
 #include "quillant/Quillant.h"
 #include "tests/support/TestUtil.h"
 
@@ -99,6 +101,40 @@ TEST(HeaderList, WriteHeadersFlushesEvenWhenEmpty)
     WriteHeaders(nullptr, out.get());
     EXPECT_EQ(TestUtil::ReadFile(path), "pending");
     out.reset();
+}
+
+// No header line passes 998 octets: folded before the last blank that
+// keeps it within, or refused when one word alone does not fit.
+TEST(HeaderList, LongLinesAreFoldedAtBlanksOrRefused)
+{
+    const std::string w = std::string(500, 'w');
+    const std::string x989(989, 'x');
+    const std::string x998(998, 'x');
+    const struct {
+        std::string field;
+        std::optional<std::string> written;  // none: refused
+    } rows[] = {
+        {"Subject: " + w + " " + w, "Subject: " + w + "\r\n " + w},
+        {"Subject: " + x989, "Subject: " + x989},  // 998 fits
+        {"Subject: " + x989 + "x", "Subject:\r\n " + x989 + "x"},
+        {"Subject: " + x998, std::nullopt},
+        {"To: a,\r\n\t" + w + " " + w + ",\r\n\tb", "To: a,\r\n\t" + w + "\r\n " + w + ",\r\n\tb"},
+        {"X: a" + std::string(1000, ' '), std::nullopt},  // blanks alone make no line
+        {"Content-type: x;\r\n\tb=" + x989 + "\r\n\r\n", "Content-type: x;\r\n\tb=" + x989 + "\r\n\r\n"},
+    };
+    for (const auto& row : rows) {
+        std::string field = row.field;
+        EXPECT_EQ(FoldLongLines(field), row.written.has_value()) << row.field.substr(0, 40);
+        EXPECT_EQ(field, row.written.value_or(row.field)) << row.field.substr(0, 40);
+    }
+    CQuillant mail;
+    mail.SetHeader("Subject", x998.c_str(), 0);
+    g_Verbose = 1;
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(WriteHeaders(mail.m_Headers.get(), TestUtil::CFilePtr(std::tmpfile()).get()));
+    g_Verbose = 0;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Header Subject holds a word too long for a line of 998 characters. Aborting.\n");
 }
 
 TEST(HeaderList, GetHeaderReturnsTheDefaultPointerItself)

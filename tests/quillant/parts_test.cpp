@@ -317,6 +317,7 @@ TEST_F(PartsTest, CharsetFromEnvironmentOrText)
         {5, nullptr, 0, "plain", TEXT_LINE},
         // The stored text decides: converted OEM text is no longer UTF-8.
         {6, nullptr, 1, "h\xC3\xA9", TEXT_LINE},
+        {7, "utf-8\r\nBcc: x\n", 0, "plain", "Content-type: text/plain; charset=utf-8  Bcc: x \r\n"},
     };
     for (const auto& row : rows) {
         CEnvironment charset("MM_CHARSET", row.environment);
@@ -363,7 +364,7 @@ TEST_F(PartsTest, UnreadableAttachmentRaises12)
     fs::create_directories(folder);
     for (int verbose : {0, 1}) {
         for (int encoding : {ENC_BASE64, ENC_QUOTED_PRINTABLE, ENC_NONE}) {
-            for (const std::string& name : {vanishing, folder}) {
+            for (const std::string& name : {vanishing, folder, std::string("/dev/zero")}) {
                 WriteFile("gone.bin", "data");
                 CQuillant mail;
                 ASSERT_EQ(mail.AddPart(name.c_str(), PART_ATTACHMENT), 0);
@@ -372,7 +373,9 @@ TEST_F(PartsTest, UnreadableAttachmentRaises12)
                 g_Verbose = verbose;
                 ::testing::internal::CaptureStderr();
                 EXPECT_EQ(RaisedBy([&] { Body(*mail.m_Parts); }), ERR_TEMP_FILE) << name << " " << encoding;
-                const std::string message = verbose ? "Unable to open include file '" + name + "'. Aborting.\n" : "";
+                const std::string message = !verbose ? ""
+                    : name == vanishing ? "Unable to open include file '" + name + "'. Aborting.\n"
+                                        : "Include file '" + name + "' is not a regular file or a pipe. Aborting.\n";
                 EXPECT_EQ(::testing::internal::GetCapturedStderr(), message);
                 EXPECT_EQ(mail.m_ErrorCode, ERR_TEMP_FILE);
             }

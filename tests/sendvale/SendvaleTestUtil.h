@@ -6,6 +6,7 @@
 #include <string>
 
 #include "quillant/Globals.h"
+#include "transport/Settings.h"
 #include "sendvale/BodyInput.h"
 #include "sendvale/Driver.h"
 #include "tests/support/TestUtil.h"
@@ -47,7 +48,7 @@ inline void ResetDriverGlobals()
     g_AttachmentFiles.clear();
     CopyText(g_SmtpHost, sizeof g_SmtpHost, "mail.invalid");
     g_Organization[0] = g_NntpHost[0] = g_NntpUser[0] = g_NntpPassword[0] = '\0';
-    g_TimeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
+    g_TransportSettings.m_TimeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
     g_ProgramName = "sendvale";
 }
 

@@ -135,7 +135,8 @@ TEST_F(BodyInputTest, MissingOrUnreadableFileFails)
         {missing, 0, 0, ""},
         {missing, 1, 0, message},
         {missing, 0, 1, message},
-        {m_Dir.Path(), 1, 0, ""},  // a folder is found but cannot be read
+        {m_Dir.Path(), 1, 0, "sendvale: Text attachment file '" + m_Dir.Path() + "' is not a regular file or a pipe. Aborting.\n"},
+        {"/dev/zero", 1, 0, "sendvale: Text attachment file '/dev/zero' is not a regular file or a pipe. Aborting.\n"},
     };
     for (const Case& c : cases) {
         TestUtil::ResetDriverGlobals();

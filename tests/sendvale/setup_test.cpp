@@ -83,8 +83,8 @@ TEST_F(SetupTest, LoadSetupNeedsServerAndReturnAddress)
 TEST_F(SetupTest, LoadSetupFillsTheSettingsWithinTheirBuffers)
 {
     WriteFile(m_File, "[Setup]\nHOST=" + std::string(200, 'h') + "\nReturn Address=me@example.com\n"
-                      "Organization=Acme Ltd\nNNTP HOST=news:1119\nNNTP User=" + std::string(40, 'u') +
-                      "\nNNTP Passws=" + std::string(40, 'p') + "\n");
+                      "Organization=Acme Ltd\nNNTP HOST=news:1119\nNNTP User=" + std::string(31, 'u') +
+                      "\nNNTP Passws=" + std::string(31, 'p') + "\n");
     CQuillant mail;
     ASSERT_EQ(LoadSetup(mail), 1);
     EXPECT_EQ(std::string(g_SmtpHost), std::string(126, 'h'));
@@ -92,7 +92,7 @@ TEST_F(SetupTest, LoadSetupFillsTheSettingsWithinTheirBuffers)
     EXPECT_STREQ(g_NntpHost, "news:1119");
     EXPECT_EQ(std::string(g_NntpUser), std::string(31, 'u'));
     EXPECT_EQ(std::string(g_NntpPassword), std::string(31, 'p'));
-    EXPECT_EQ(g_TimeoutSeconds, DEFAULT_TIMEOUT_SECONDS);
+    EXPECT_EQ(g_TransportSettings.m_TimeoutSeconds, DEFAULT_TIMEOUT_SECONDS);
 }
 
 TEST_F(SetupTest, TimeoutKeyTakesWholeSecondsInRange)
@@ -104,11 +104,11 @@ TEST_F(SetupTest, TimeoutKeyTakesWholeSecondsInRange)
         {"99999999999999999999", DEFAULT_TIMEOUT_SECONDS}, {"", DEFAULT_TIMEOUT_SECONDS},
     };
     for (const auto& [value, seconds] : cases) {
-        g_TimeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
+        g_TransportSettings.m_TimeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
         WriteFile(m_File, std::string("[Setup]\nHOST=mx\nReturn Address=a@b\nTimeout=") + value + "\n");
         CQuillant mail;
         ASSERT_EQ(LoadSetup(mail), 1);
-        EXPECT_EQ(g_TimeoutSeconds, seconds) << value;
+        EXPECT_EQ(g_TransportSettings.m_TimeoutSeconds, seconds) << value;
     }
 }
 
@@ -124,7 +124,7 @@ const char BAD_FP[] = "Bad TLS Fingerprint in @: expected 64 hex digits.";
 const char OPEN_PW[] = "@ holds an SMTP password but others can read it; run: chmod 600 @";
 const char OPEN_CMD[] = "@ holds an SMTP password command but others can write it; run: chmod 600 @";
 const KeysCase KEYS_CASES[] = {
-    /* 0 */ {"CA File=/my ca.pem\nSMTP User=jo\rdoe\nSMTP Password=p\rw\nSMTP Password Command=a\rb\n", 0600,
+    /* 0 */ {"CA File=/my ca.pem\nSMTP User=jo doe\nSMTP Password=p\rw\nSMTP Password Command=a\rb\n", 0600,
              nullptr, "||/my ca.pem|jo doe|p w|a b"},
     /* 1 */ {"TLS Fingerprint=00112233445566778899AABBCCDDEEFF00112233445566778899aAbBcCdDeEfF\nSMTP Auth=LOGIN\n",
              0644, nullptr, HEX + "|login||||"},
@@ -139,6 +139,10 @@ const KeysCase KEYS_CASES[] = {
     /* 9 */ {"SMTP Password Command=cmd\n", 0644, nullptr, "|||||cmd"},
     /* 10 */ {"SMTP Password Command=cmd\n", 0620, OPEN_CMD, ""},
     /* 11 */ {"SMTP Password Command=cmd\n", 0602, OPEN_CMD, ""},
+    // Values of server commands are refused, never cut nor blanked.
+    /* 12 */ {"SMTP User=jo\rRSET\n", 0600, "SMTP User in @ holds a line break or a NUL byte.", ""},
+    /* 13 */ {"NNTP Passws=" + std::string(32, 'p') + "\n", 0600, "NNTP Passws in @ is too long (at most 31 characters).",
+              ""},
 };
 
 TEST_F(SetupTest, LoadSetupChecksTheTlsAndLoginKeysAndTheProfileMode)
@@ -160,6 +164,32 @@ TEST_F(SetupTest, LoadSetupChecksTheTlsAndLoginKeysAndTheProfileMode)
                       t.m_SmtpPassword.Text() + "|" + t.m_PasswordCommand, c.loaded) << "case " << i;
         }
     }
+}
+
+// Such profiles worked before: a warning, and the run goes on.
+TEST_F(SetupTest, NntpPasswordOthersCanReadIsWarnedAbout)
+{
+    const std::string warning = "sendvale: warning: " + m_File + " holds an NNTP password that others can read; "
+                                "run: chmod 600 " + m_File + "\n";
+    const std::pair<int, std::string> rows[] = {{0600, ""}, {0640, warning}, {0604, warning}};
+    for (const auto& [mode, message] : rows) {
+        TestUtil::ResetDriverGlobals();
+        WriteFile(m_File, "[Setup]\nHOST=mx\nReturn Address=a@b\nNNTP Passws=pw\n");
+        fs::permissions(m_File, static_cast<fs::perms>(mode));
+        CQuillant mail;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(LoadSetup(mail), 1);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), message) << mode;
+    }
+}
+
+TEST_F(SetupTest, DialogueMasksAStoredNntpPassword)
+{
+    WriteFile(m_File, "[Setup]\nNNTP Passws=secret\n");
+    const std::string shown = Dialogue("mx\nme@example.com\n\nnews\njo\n\n");
+    EXPECT_NE(shown.find("Login pawssword on server (********): "), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("secret"), std::string::npos);
+    EXPECT_EQ(Value("NNTP Passws"), "secret");
 }
 
 TEST_F(SetupTest, DialogueAsksSixQuestionsAndStoresTheAnswers)

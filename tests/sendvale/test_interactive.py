@@ -55,11 +55,12 @@ class Interactive(SendvaleCase):
         self.assert_nothing_delivered()
         self.assertEqual(self.sink.record(), b"")
 
-    def test_long_answer_runs_into_the_next_prompt(self):
-        sink = self.start_sink()
-        self.assert_run([], 0, stdin=b"a" * 126 + b"b@example.com\n\n\n\nSubject\n")
-        self.sent_message()
-        self.assertEqual(rcpts(sink.record()), [b"a" * 126, b"b@example.com"])
+    def test_long_answer_is_refused_not_cut(self):
+        self.start_sink()
+        result = self.assert_run([], 1, stdin=b"a" * 126 + b"b@example.com\n\n\n\nSubject\n")
+        self.assertIn(b"Receiver '" + b"a" * 126 + b"b' is longer than 126 characters. Aborting.\n", result.stderr)
+        self.assert_nothing_delivered()
+        self.assertEqual(self.sink.record(), b"")
 
     def test_text_files_keep_standard_input_for_the_prompts(self):
         self.start_sink()

@@ -84,7 +84,8 @@ class MessageText(SendvaleCase):
                         stdin=b"text\n")
         self.assert_run(["-d", "-tmissing.txt", "a@example.com"], -1,
                         b"sendvale: Text attachment file 'missing.txt' was not found. Aborting.\n")
-        self.assert_run(["-v", "-tab.txt", "-tfolder.txt", "a@example.com"], -1, b"")
+        self.assert_run(["-v", "-tab.txt", "-tfolder.txt", "a@example.com"], -1,
+                        b"sendvale: Text attachment file 'folder.txt' is not a regular file or a pipe. Aborting.\n")
         self.assert_nothing_delivered()
         self.assertEqual(self.sink.record(), b"")
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "transport/Settings.h"
 #include "quillant/Globals.h"
 #include "tests/support/FakeServer.h"
 #include "transport/SMTPEmail.h"
@@ -160,7 +161,7 @@ protected:
         setenv("MAIL_TEMP", m_Spool.c_str(), 1);
         g_Verbose = 0;
         g_Debug = 0;
-        g_TimeoutSeconds = 5;
+        g_TransportSettings.m_TimeoutSeconds = 5;
         CopyText(g_LocalHostName, sizeof g_LocalHostName, "client.example");
         CopyText(g_SmtpHost, sizeof g_SmtpHost, "127.0.0.1:1");
         CopyText(g_NntpHost, sizeof g_NntpHost, "127.0.0.1:1");
@@ -175,7 +176,7 @@ protected:
         EXPECT_TRUE(std::filesystem::is_empty(m_Spool)) << "spool file left behind in " << m_Spool;
         std::filesystem::remove_all(m_Spool);
         unsetenv("MAIL_TEMP");
-        g_TimeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
+        g_TransportSettings.m_TimeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
         g_Verbose = 0;
         g_Debug = 0;
         Platform::SetClockOverride(nullptr);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/ChildProcess.h"
+#include "transport/Settings.h"
 #include "platform/Sockets.h"
 #include "tests/transport/DialogueRunner.h"
 #include "transport/Spool.h"
@@ -110,7 +111,7 @@ TEST_F(Delivery, DotsAfterSoftLineBreaksAreDoubled)
 // A server that stops reading: the send waits for room only so long.
 TEST_F(Delivery, StalledSendTimesOut)
 {
-    g_TimeoutSeconds = 1;
+    g_TransportSettings.m_TimeoutSeconds = 1;
     g_Verbose = 1;
     std::string body;
     while (body.size() < (8u << 20))

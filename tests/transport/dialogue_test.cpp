@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/transport/DialogueRunner.h"
+#include "transport/Settings.h"
 
 namespace {
 
@@ -425,7 +426,7 @@ TEST_F(DialogueCase, DebugTraceShowsEachPieceOfAReply)
 
 TEST_F(DialogueCase, ServerThatNeverAnswersTimesOut)
 {
-    g_TimeoutSeconds = 1;
+    g_TransportSettings.m_TimeoutSeconds = 1;
     g_Verbose = 1;
     CSMTPEmail mail;
     SetUpFor(mail, false);

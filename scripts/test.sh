@@ -54,22 +54,31 @@ mkdir -p build build-asan
 suite normal run_suite normal build
 suite sanitizers run_suite sanitizers build-asan -DSENDVALE_SANITIZE=ON
 
+# The Windows build comes first, so its real-server cases can run while the
+# real servers are up.
+wine_built=0
+if [ "${SENDVALE_WINE:-0}" = 1 ]; then
+  echo "== windows: cross-build in build-win"
+  mkdir -p build-win
+  if { cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >build-win/configure.log 2>&1 \
+        || { cat build-win/configure.log; false; }; } && cmake --build build-win -j"$jobs"; then
+    wine_built=1
+  else
+    echo "windows build failed"; failed=$((failed + 1)); status=1
+  fi
+fi
 if [ "${SENDVALE_REAL_SERVERS:-0}" = 1 ]; then
   if [ -x tests/realservers/run.sh ]; then
+    if [ "$wine_built" = 1 ]; then export SENDVALE_WINE_BUILD=$PWD/build-win; fi
     suite realservers tests/realservers/run.sh build
+    unset SENDVALE_WINE_BUILD
   else
     echo "real-server suite not present"; status=1
   fi
 fi
-if [ "${SENDVALE_WINE:-0}" = 1 ]; then
-  echo "== windows: cross-build in build-win and run the Wine suite"
-  mkdir -p build-win
-  if cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >build-win/configure.log 2>&1 \
-      || { cat build-win/configure.log; false; }; then
-    suite wine bash -c "cmake --build build-win -j$jobs && tests/wine/run.sh build build-win"
-  else
-    status=1
-  fi
+if [ "$wine_built" = 1 ]; then
+  echo "== windows: the Wine suite"
+  suite wine tests/wine/run.sh build build-win
 fi
 echo "== all suites"
 echo "$passed passed, $failed failed"

@@ -7,7 +7,8 @@
 #
 # Output: each stage's own report, then a last line "N passed, M failed"
 # (test cases: server starts and stops, smoke checks, the self-check, suite cases).
-# Exit status 0 only when nothing failed. Needs root (it rewrites the machine's
+# Exit status 0 only when nothing failed. With SENDVALE_WINE_BUILD set to a
+# Windows build folder, the Wine suite's real-server cases run too. Needs root (it rewrites the machine's
 # Postfix and INN configuration: a disposable test machine only). apt-get
 # update is the caller's business. Delivered test mail is purged after a green
 # run and kept (for a look) after a red one; SENDVALE_KEEP_MAIL=1 always keeps it.
@@ -124,5 +125,12 @@ count "helper self-check" "$status"
 run_stage "sendvale suite" always bounded 1800 \
   env SENDVALE_BUILD_DIR="$build" SENDVALE_REALSERVERS=require \
   python3 "$here/test_sendvale_realservers.py"
+
+# The Windows programs against the same servers, while they are up.
+if [ -n "${SENDVALE_WINE_BUILD:-}" ]; then
+  run_stage "Wine against the real servers" always bounded 900 \
+    env SENDVALE_WINE=1 SENDVALE_REAL_SERVERS=1 SENDVALE_WINE_CASES=case_real_postfix,case_real_inn \
+    bash "$here/../wine/run.sh" "$build" "$SENDVALE_WINE_BUILD"
+fi
 
 if [ "$failed" = 0 ]; then finish 0; else finish 1; fi

@@ -216,6 +216,8 @@ class Suite:
                 section = line.strip(b"[]").lower()
             if section != b"setup" or line.split(b"=", 1)[0].lower() not in names:
                 lines.append(line)
+        if b"[Setup]" not in lines:  # a case run on its own finds no profile yet
+            lines += [b"[Setup]"]
         at = lines.index(b"[Setup]") + 1
         lines[at:at] = [("%s=%s" % item).encode() for item in keys.items()]
         with open(path, "wb") as f:
@@ -679,8 +681,8 @@ def case_real_postfix(s):
             ("submission", rs.SMTP_PORT_SUBMISSION, "wrong", 16)]
     for scheme, port, password, want in rows:
         rcpt = rs.unique_address("wine")
-        keys = {"CA File": windows_path(rs.SMTP_TLS_CERT), "SMTP User": rs.SMTP_USER, "SMTP Password": password,
-                "Return Address": rs.unique_address("winefrom")}
+        keys = {"HOST": "localhost:1", "CA File": windows_path(rs.SMTP_TLS_CERT), "SMTP User": rs.SMTP_USER,
+                "SMTP Password": password, "Return Address": rs.unique_address("winefrom")}
         text = b"Wine to Postfix on %d\r\n.\r\nlast line\r\n" % port
         with s.setup_keys(keys):
             rc, _, err = s.sendvale_run(["-v", "-x%s://localhost:%d" % (scheme, port), "-sWine real",
@@ -703,7 +705,8 @@ def case_real_inn(s):
     """INN on 1563 (nntps) with login and CA File = its test certificate."""
     rs = real_servers()
     subject = "Wine nntps " + rs.unique_token()
-    keys = {"CA File": windows_path(rs.NNTP_TLS_CERT), "NNTP HOST": "nntps://localhost:%d" % rs.NNTP_PORT_TLS,
+    keys = {"HOST": "localhost:1", "Return Address": rs.unique_address("winefrom"),
+            "CA File": windows_path(rs.NNTP_TLS_CERT), "NNTP HOST": "nntps://localhost:%d" % rs.NNTP_PORT_TLS,
             "NNTP User": rs.NEWS_USER, "NNTP Passws": rs.NEWS_PASS}
     with s.setup_keys(keys):
         rc, _, err = s.sendvale_run(["-v", "-u", "-s" + subject, rs.NEWS_GROUP, "--"], b"posted from Wine\r\n")

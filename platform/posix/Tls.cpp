@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
+#include <vector>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -68,6 +69,8 @@ struct CTlsSession::CState {
     BIO* m_In = nullptr;   // ciphertext from the peer, owned by m_Ssl
     BIO* m_Out = nullptr;  // ciphertext for the peer, owned by m_Ssl
     SocketHandle m_Socket = INVALID_SOCKET_HANDLE;
+    static constexpr std::size_t FLUSH_BLOCK = 256 * 1024;
+    std::vector<char> m_Block;  // ciphertext on its way out
 
     ~CState()
     {
@@ -96,12 +99,15 @@ struct CTlsSession::CState {
         return true;
     }
 
-    // Sends what OpenSSL has queued for the peer.
+    // Sends what OpenSSL has queued for the peer, in large sends: a big
+    // write becomes many records, and a send each would cost more than them.
     bool Flush(int timeoutMs)
     {
-        char block[16384];
+        if (m_Block.empty())
+            m_Block.resize(FLUSH_BLOCK);
+        char* block = m_Block.data();
         for (;;) {
-            const int n = Ssl().BIO_read(m_Out, block, sizeof block);
+            const int n = Ssl().BIO_read(m_Out, block, static_cast<int>(m_Block.size()));
             if (n <= 0)
                 return true;
             for (int sent = 0; sent < n;) {

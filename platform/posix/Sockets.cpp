@@ -142,13 +142,14 @@ bool ConnectSocket(SocketHandle s, const SocketAddress& to, int timeoutMs)
 }
 
 // A send is tried first and waited for only when it would block: most
-// sends find room in the socket buffer.
-long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
+// sends find room in the socket buffer. attempt makes one non-blocking try.
+template <class Attempt>
+long SendTrying(SocketHandle s, int timeoutMs, Attempt attempt)
 {
     if (InjectedSocketFault(ECONNRESET))
         return -1;
     for (;;) {
-        const ssize_t n = send(Fd(s), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = attempt();
         if (n > 0)
             return static_cast<long>(n);
         if (n < 0 && errno == EINTR)
@@ -163,29 +164,19 @@ long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
     }
 }
 
+long SendSome(SocketHandle s, const char* data, std::size_t size, int timeoutMs)
+{
+    return SendTrying(s, timeoutMs, [&] { return send(Fd(s), data, size, MSG_NOSIGNAL | MSG_DONTWAIT); });
+}
+
 long SendFileSome(SocketHandle s, FILE* file, std::int64_t offset, const char*, std::size_t size, int timeoutMs)
 {
-    if (InjectedSocketFault(ECONNRESET))
-        return -1;
     // sendfile has no per-call flag: the socket itself must not block.
     const int flags = fcntl(Fd(s), F_GETFL);
     if (!(flags & O_NONBLOCK))
         fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK);
     off_t at = static_cast<off_t>(offset);
-    for (;;) {
-        const ssize_t n = sendfile(Fd(s), fileno(file), &at, size);
-        if (n > 0)
-            return static_cast<long>(n);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitFor(s, POLLOUT, timeoutMs))
-                return -1;
-            continue;
-        }
-        SetSocketError(n == 0 ? EPIPE : errno);
-        return -1;
-    }
+    return SendTrying(s, timeoutMs, [&] { return sendfile(Fd(s), fileno(file), &at, size); });
 }
 
 // A reply is seldom there the moment it is asked for: wait first.

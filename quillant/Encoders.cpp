@@ -198,6 +198,20 @@ void Base64EncodeGroup(int b1, int b2, int b3, int pad, FILE* out)
 // Whole 57-byte lines, 76 characters each, straight from and into large
 // blocks: the byte-by-byte path would cost more than the disk. The output is
 // that of the general encoder. A failed write ends the encoding at once.
+std::string Base64Text(std::string_view bytes)
+{
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    char group[4];
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        PutGroup(static_cast<unsigned char>(bytes[i]), n > 1 ? static_cast<unsigned char>(bytes[i + 1]) : 0,
+                 n > 2 ? static_cast<unsigned char>(bytes[i + 2]) : 0, static_cast<int>(3 - n), group);
+        out.append(group, 4);
+    }
+    return out;
+}
+
 void Base64EncodeStream(FILE* in, FILE* out)
 {
     constexpr std::size_t LINE_BYTES = 57;

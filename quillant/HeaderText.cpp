@@ -7,6 +7,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Text.h"
+#include "quillant/Encoders.h"
 #include "quillant/Globals.h"
 #include "quillant/MessagePart.h"
 
@@ -116,21 +117,6 @@ std::string QEncode(std::string_view bytes)
     return out;
 }
 
-std::string BEncode(std::string_view bytes)
-{
-    static const char DIGITS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        unsigned group = 0;
-        for (std::size_t k = 0; k < 3; ++k)
-            group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        for (std::size_t k = 0; k < 4; ++k)
-            out += k <= n ? DIGITS[(group >> (18 - 6 * k)) & 63] : '=';
-    }
-    return out;
-}
-
 // The field body being laid out, with the column of its current line.
 class CFoldedLine {
 public:
@@ -207,7 +193,7 @@ void PutEncoded(CFoldedLine& line, std::string space, const std::string& text, c
             end = next;
         }
         const std::string_view piece = all.substr(pos, end - pos);
-        line.Append(space, head + (base64 ? BEncode(piece) : QEncode(piece)) + "?=");
+        line.Append(space, head + (base64 ? Base64Text(piece) : QEncode(piece)) + "?=");
         space = " ";
         pos = end;
     }

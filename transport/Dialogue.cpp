@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -38,13 +37,6 @@ bool LogsIn(const CServerName& server)
         && (server.m_Scheme == ServerScheme::SUBMISSION || server.m_Scheme == ServerScheme::SMTPS);
 }
 
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // A server reply for a message, without its line end.
 std::string ReplyLine(const char* reply)
 {
@@ -78,7 +70,7 @@ int CSMTPEmail::_SendIt()
         return result;
     CSecretText secret;
     if (LogsIn(server))
-        FetchSecret(server, secret);
+        FetchSecret(secret);
     CServerLink link;  // closed on every way out
     Connect(link, server);
     if (ImplicitTls(server.m_Scheme))
@@ -137,7 +129,7 @@ void CSMTPEmail::ChooseServer(CServerName& server)
     }
 }
 
-void CSMTPEmail::FetchSecret(const CServerName&, CSecretText& secret)
+void CSMTPEmail::FetchSecret(CSecretText& secret)
 {
     const std::string& command = g_TransportSettings.m_PasswordCommand;
     if (command.empty()) {
@@ -148,7 +140,7 @@ void CSMTPEmail::FetchSecret(const CServerName&, CSecretText& secret)
     }
     std::string line;
     std::string reason;
-    const bool ok = Platform::RunSecretCommand(command, TimeoutMs(g_TransportSettings.m_TimeoutSeconds), line, reason);
+    const bool ok = Platform::RunSecretCommand(command, TimeoutMs(), line, reason);
     secret.Assign(std::move(line));
     if (!ok)
         AuthFails("SMTP Password Command: " + reason);
@@ -162,7 +154,7 @@ void CSMTPEmail::Connect(CServerLink& link, const CServerName& server)
     int resolveError = 0;
     bool lookupTimedOut = false;
     const bool resolved =
-        ResolveHost(server.m_Host, port, address, TimeoutMs(g_TransportSettings.m_TimeoutSeconds), resolveError, lookupTimedOut);
+        ResolveHost(server.m_Host, port, address, TimeoutMs(), resolveError, lookupTimedOut);
     if (lookupTimedOut) {
         if (Chatty())
             std::fprintf(stderr, "Timed out after %d seconds looking up server '%s'.\n",
@@ -172,7 +164,7 @@ void CSMTPEmail::Connect(CServerLink& link, const CServerName& server)
     link.m_Socket.Reset(Platform::OpenStreamSocket(address));
     if (!link.m_Socket.IsOpen())
         Raise(ERR_SOCKET_HANDLE);
-    if (resolved && Platform::ConnectSocket(link.m_Socket.Get(), address, TimeoutMs(g_TransportSettings.m_TimeoutSeconds)))
+    if (resolved && Platform::ConnectSocket(link.m_Socket.Get(), address, TimeoutMs()))
         return;
     if (!Chatty())
         Raise(ERR_CONNECT);
@@ -195,7 +187,7 @@ void CSMTPEmail::StartTls(CServerLink& link, const CServerName& server)
     std::string reason;
     std::string fingerprint;
     const Platform::TlsStatus status =
-        tls->Connect(link.m_Socket.Get(), options, TimeoutMs(g_TransportSettings.m_TimeoutSeconds), reason, fingerprint);
+        tls->Connect(link.m_Socket.Get(), options, TimeoutMs(), reason, fingerprint);
     if (status == Platform::TlsStatus::OK) {
         link.m_Tls = std::move(tls);
         return;
@@ -434,7 +426,7 @@ int CSMTPEmail::WriteSpool(CSpoolFile& spool)
 // must see every byte.
 void CSMTPEmail::SendSpool(CServerLink& link, CSpoolFile& spool)
 {
-    const int timeoutMs = TimeoutMs(g_TransportSettings.m_TimeoutSeconds);
+    const int timeoutMs = TimeoutMs();
     const auto sendRun = [&](std::int64_t offset, const char* data, std::size_t size) {
         if (link.m_Tls || g_Debug) {
             SendBytes(link, data, size);
@@ -478,7 +470,7 @@ void CSMTPEmail::Quit(CServerLink& link)
         SendString(link, "QUIT\r\n");
         ReadReply(link);
         if (link.m_Tls)
-            link.m_Tls->Shutdown(TimeoutMs(g_TransportSettings.m_TimeoutSeconds));
+            link.m_Tls->Shutdown(TimeoutMs());
     } catch (CSMTPError*) {
         if (g_Debug)
             std::fprintf(stderr, "QUIT failed after the message was accepted (%s); it was delivered.\n",

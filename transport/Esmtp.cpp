@@ -9,13 +9,6 @@
 
 namespace {
 
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // The response is built in place so no copy of the secret lingers.
 std::string EncodeWiping(std::string& raw)
 {
@@ -34,6 +27,13 @@ std::string SaslName(const std::string& user)
 }
 
 }  // namespace
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
 
 void CCapabilities::Clear()
 {
@@ -87,22 +87,6 @@ std::string EhloName(const char* hostName, const std::string& localAddress, bool
     if (hostName && std::strchr(hostName, '.'))
         return hostName;
     return (ipv6 ? "[IPv6:" : "[") + localAddress + "]";
-}
-
-std::string Base64Text(const std::string& bytes)
-{
-    static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        unsigned group = 0;
-        for (std::size_t k = 0; k < 3; ++k)
-            group = group << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        for (std::size_t k = 0; k < 4; ++k)
-            out += k <= n ? ALPHABET[(group >> (18 - 6 * k)) & 63] : '=';
-    }
-    return out;
 }
 
 std::string SaslPlain(const std::string& user, const std::string& password)

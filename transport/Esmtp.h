@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "quillant/Encoders.h"  // Base64Text
+
 // The service extensions of one EHLO reply, keywords upper-cased.
 class CCapabilities {
 public:
@@ -26,7 +28,8 @@ private:
 // "[IPv6:::1]").
 std::string EhloName(const char* hostName, const std::string& localAddress, bool ipv6);
 
-std::string Base64Text(const std::string& bytes);
+// ASCII letters upper-cased, as keywords and mechanisms compare.
+std::string Upper(std::string text);
 
 // The base64 responses of each mechanism.
 std::string SaslPlain(const std::string& user, const std::string& password);

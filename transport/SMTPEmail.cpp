@@ -83,7 +83,7 @@ int CSMTPEmail::SendBytes(CServerLink& link, const char* data, std::size_t size,
         else
             std::fwrite(data, 1, size, stderr);
     }
-    const int timeoutMs = TimeoutMs(g_TransportSettings.m_TimeoutSeconds);
+    const int timeoutMs = TimeoutMs();
     for (std::size_t sent = 0; sent < size;) {
         const long n = link.SendSome(data + sent, size - sent, timeoutMs);
         if (n < 1)

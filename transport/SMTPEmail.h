@@ -78,7 +78,7 @@ public:
 private:
     std::size_t GatherReply(CServerLink& link, int timeoutSeconds, char* reply);
     void ChooseServer(CServerName& server);
-    void FetchSecret(const CServerName& server, CSecretText& secret);
+    void FetchSecret(CSecretText& secret);
     void Connect(CServerLink& link, const CServerName& server);
     void StartTls(CServerLink& link, const CServerName& server);
     void Command(CServerLink& link, const char* keyword, const char* argument, bool secret = false);

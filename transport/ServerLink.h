@@ -7,6 +7,7 @@
 
 #include "platform/Sockets.h"
 #include "platform/Tls.h"
+#include "transport/Settings.h"
 
 class CServerLink {
 public:
@@ -21,5 +22,6 @@ public:
 };
 
 // Milliseconds for a time-out given in seconds; 0 or less means the default.
-int TimeoutMs(int seconds);
+// Without an argument: the general time-out of the settings.
+int TimeoutMs(int seconds = g_TransportSettings.m_TimeoutSeconds);
 int EffectiveTimeoutSeconds(int seconds);

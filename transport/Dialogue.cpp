@@ -252,20 +252,23 @@ void CSMTPEmail::EsmtpCommands(CServerLink& link, const CServerName& server, con
 // so neither end can stall on a full buffer (RFC 2920, 3.2).
 void CSMTPEmail::PipelinedMailCommands(CServerLink& link, std::size_t group)
 {
-    std::vector<std::string> lines;
-    lines.push_back("MAIL FROM:" + EnvelopeSender(GetHeader("X-Sender", nullptr)) + "\r\n");
-    for (const std::string& receiver : EnvelopeReceivers(m_Receivers.value_or("")))
-        lines.push_back("RCPT TO:" + receiver + "\r\n");
-    std::string batch;
-    for (std::size_t first = 0; first < lines.size(); first += group) {
-        const std::size_t end = std::min(lines.size(), first + group);
-        batch.clear();
-        for (std::size_t i = first; i < end; ++i)
-            batch += lines[i];
+    std::string batch = "MAIL FROM:" + EnvelopeSender(GetHeader("X-Sender", nullptr)) + "\r\n";
+    std::size_t waiting = 1;
+    const auto flush = [&] {
         SendBytes(link, batch.data(), batch.size());
-        for (std::size_t i = first; i < end; ++i)
+        for (; waiting > 0; --waiting)
             ReadReply(link);
-    }
+        batch.clear();
+    };
+    EachEnvelopeReceiver(m_Receivers.value_or(""), [&](const std::string& receiver) {
+        if (waiting == group)
+            flush();
+        batch += "RCPT TO:";
+        batch += receiver;
+        batch += "\r\n";
+        ++waiting;
+    });
+    flush();
     SendString(link, "DATA\r\n");
     ReadReply(link);
 }

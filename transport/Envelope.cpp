@@ -2,12 +2,11 @@
 
 #include "quillant/Globals.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace {
-
-// A CR or LF would end the command line early and start a command of its own.
-const char BLANKS[] = " \t\r\n";
 
 std::vector<std::string> Split(const std::string& text, const char* separators)
 {
@@ -21,42 +20,79 @@ std::vector<std::string> Split(const std::string& text, const char* separators)
     return words;
 }
 
-std::string Inside(const std::string& text)
+// A CR or LF would end the command line early and start a command of its own.
+bool IsBlank(char c)
 {
-    const std::size_t open = text.find('<');
-    if (open == std::string::npos)
-        return text;
-    const std::size_t close = text.find('>', open + 1);
-    return text.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-std::string Trimmed(const std::string& text)
+// The part inside "<...>" (a missing ">" takes the rest), else the text.
+std::string_view Inside(std::string_view text)
 {
-    const std::size_t first = text.find_first_not_of(BLANKS);
-    if (first == std::string::npos)
-        return "";
-    return text.substr(first, text.find_last_not_of(BLANKS) - first + 1);
+    const std::size_t open = text.find('<');
+    if (open == std::string_view::npos)
+        return text;
+    text.remove_prefix(open + 1);
+    return text.substr(0, text.find('>'));
+}
+
+void AppendEnvelopeAddress(std::string_view text, std::string& out)
+{
+    text = Inside(text);
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    out += '<';
+    for (const char c : text)
+        out += c == '\r' || c == '\n' ? ' ' : c;
+    out += '>';
 }
 
 }  // namespace
 
 std::string EnvelopeAddress(const std::string& text)
 {
-    return "<" + Trimmed(WithoutLineBreaks(Inside(text))) + ">";
+    std::string address;
+    AppendEnvelopeAddress(text, address);
+    return address;
+}
+
+// One pass without a string per entry: ten thousand receivers are common.
+void EachEnvelopeReceiver(const std::string& list, const std::function<void(const std::string&)>& take)
+{
+    std::string address;
+    const auto give = [&](std::string_view text) {
+        address.clear();
+        AppendEnvelopeAddress(text, address);
+        if (address != "<>")
+            take(address);
+    };
+    const std::string_view all(list);
+    for (std::size_t start = 0; start <= all.size();) {
+        const std::size_t comma = std::min(all.find(',', start), all.size());
+        const std::string_view entry = all.substr(start, comma - start);
+        start = comma + 1;
+        if (entry.find('<') != std::string_view::npos) {
+            give(entry);
+            continue;
+        }
+        for (std::size_t i = 0; i < entry.size();) {
+            while (i < entry.size() && IsBlank(entry[i]))
+                ++i;
+            const std::size_t first = i;
+            while (i < entry.size() && !IsBlank(entry[i]))
+                ++i;
+            if (i > first)
+                give(entry.substr(first, i - first));
+        }
+    }
 }
 
 std::vector<std::string> EnvelopeReceivers(const std::string& list)
 {
     std::vector<std::string> receivers;
-    for (const std::string& entry : Split(list, ",")) {
-        const std::vector<std::string> words =
-            entry.find('<') != std::string::npos ? std::vector<std::string>{entry} : Split(entry, BLANKS);
-        for (const std::string& word : words) {
-            const std::string address = EnvelopeAddress(word);
-            if (address != "<>")
-                receivers.push_back(address);
-        }
-    }
+    EachEnvelopeReceiver(list, [&](const std::string& address) { receivers.push_back(address); });
     return receivers;
 }
 

@@ -2,6 +2,7 @@
 // sender header, in the protocol's own syntax.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ std::string EnvelopeAddress(const std::string& text);
 // brackets, any other entry gives each of its blank-separated words. Empty
 // addresses are dropped.
 std::vector<std::string> EnvelopeReceivers(const std::string& list);
+void EachEnvelopeReceiver(const std::string& list, const std::function<void(const std::string&)>& take);
 
 // The reverse path for MAIL FROM: the sender's "<address>", or the null path
 // "<>" when the message has no usable sender.

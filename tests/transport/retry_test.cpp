@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tests/transport/DialogueRunner.h"
@@ -15,46 +17,29 @@ using namespace DialogueRunner;
 
 TEST(RetryPolicy, OnlyFailuresThatCannotHaveDeliveredAreTriedAgain)
 {
-    struct Row {
-        int code;
-        bool temporary;
-        bool ended;  // the end-of-data line had gone out
-        bool again;
-    };
-    const Row rows[] = {
-        {6, false, false, true},   {7, false, false, true},  {8, false, false, true},   {14, false, false, true},
-        {9, true, false, true},    {9, false, false, false}, {15, false, false, false}, {16, false, false, false},
-        {12, false, false, false}, {1, false, false, false}, {10, false, false, false}, {5, false, false, false},
-        {9, true, true, false},    {8, false, true, false},  {17, false, true, false},  {7, false, true, false},
+    // code, a temporary refusal, the end of data sent, tried again
+    const std::tuple<int, bool, bool, bool> rows[] = {
+        {6, 0, 0, 1},  {7, 0, 0, 1},  {8, 0, 0, 1},  {14, 0, 0, 1}, {9, 1, 0, 1},  {9, 0, 0, 0},
+        {15, 0, 0, 0}, {16, 0, 0, 0}, {12, 0, 0, 0}, {1, 0, 0, 0},  {10, 0, 0, 0}, {5, 0, 0, 0},
+        {9, 1, 1, 0},  {8, 0, 1, 0},  {17, 0, 1, 0}, {7, 0, 1, 0},
     };
     const CRetryPolicy policy(3, 60);
-    for (const Row& r : rows) {
-        CSessionEnd end;
-        end.m_Code = r.code;
-        end.m_TemporaryRefusal = r.temporary;
-        end.m_EndOfDataSent = r.ended;
-        EXPECT_EQ(policy.TryAgain(1, end), r.again) << r.code << " " << r.temporary << " " << r.ended;
-        EXPECT_FALSE(policy.TryAgain(4, end)) << r.code;  // the last of four tries
+    for (const auto& [code, temporary, ended, again] : rows) {
+        const CSessionEnd end{code, temporary, ended};
+        EXPECT_EQ(policy.TryAgain(1, end), again) << code << temporary << ended;
+        EXPECT_FALSE(policy.TryAgain(4, end)) << code;  // the last of four tries
     }
     EXPECT_FALSE(CRetryPolicy(0, 60).TryAgain(1, CSessionEnd{6, false, false}));
 }
 
 TEST(RetryPolicy, WaitsDoubleUpToAnHour)
 {
-    const struct {
-        int first;
-        std::vector<int> waits;
-    } rows[] = {
-        {60, {60, 120, 240, 480, 960, 1920, 3600, 3600}},
-        {0, {0, 0, 0}},
-        {1, {1, 2, 4}},
-        {3600, {3600, 3600}},
-        {1000, {1000, 2000, 3600}},
+    const std::pair<int, std::vector<int>> rows[] = {
+        {60, {60, 120, 240, 480, 960, 1920, 3600, 3600}}, {0, {0, 0}}, {1, {1, 2, 4}}, {1000, {1000, 2000, 3600}},
     };
-    for (const auto& row : rows)
-        for (std::size_t i = 0; i < row.waits.size(); ++i)
-            EXPECT_EQ(CRetryPolicy(100, row.first).DelayAfter(static_cast<int>(i) + 1), row.waits[i])
-                << row.first << " after try " << i + 1;
+    for (const auto& [first, waits] : rows)
+        for (std::size_t i = 0; i < waits.size(); ++i)
+            EXPECT_EQ(CRetryPolicy(100, first).DelayAfter(static_cast<int>(i) + 1), waits[i]) << first << " " << i;
     EXPECT_EQ(CRetryPolicy(100, 60).DelayAfter(100), 3600);
 }
 
@@ -76,24 +61,20 @@ protected:
 
     static void Address(CSMTPEmail& mail, bool news)
     {
+        mail.m_NewsMode = news ? 1 : 0;
         mail.SetSender("me@example.com");
-        if (news) {
-            mail.m_NewsMode = 1;
-            mail.AddTo("comp.test");
-        } else {
-            mail.AddTo("a@example.com");
-        }
+        mail.AddTo(news ? "comp.test" : "a@example.com");
         SetBody(mail, "body\n");
     }
 
     std::vector<std::uint32_t> m_Waits;
 };
 
-const std::string SMTP_WHOLE = SmtpUntilData("S: 220 ready", "me@example.com", {"a@example.com"}) + SMTP_DELIVERED;
 const std::string SMTP_TO_RCPT =
     "S: 220 ready\nC: HELO client.example\nS: 250 hi\nC: MAIL FROM:<me@example.com>\nS: 250 ok\n"
     "C: RCPT TO:<a@example.com>\n";
-const std::string SMTP_TO_DATA = SmtpUntilData("S: 220 ready", "me@example.com", {"a@example.com"});
+const std::string SMTP_TO_DATA = SMTP_TO_RCPT + "S: 250 ok\nC: DATA\n";
+const std::string SMTP_WHOLE = SMTP_TO_DATA + "S: 354 go" + SMTP_DELIVERED;
 const std::string NNTP_TO_POST = "S: 200 ready\nC: GROUP comp.test\nS: 211 0 0 0 comp.test\nC: POST\n";
 const std::string NNTP_WHOLE = NNTP_TO_POST + "S: 340 send\nC: {message}\nS: 240 posted\nC: QUIT\nS: 205 bye";
 
@@ -111,14 +92,13 @@ TEST_F(Retry, EachTryIsAWholeSessionUntilOneEndsForGood)
         {"451 to RCPT, then delivered", false, 3, SMTP_TO_RCPT + "S: 451 later\nsession\n" + SMTP_WHOLE, 2, 0},
         {"lost greeting, 421, then delivered", false, 2,
          "close\nsession\nS: 421 busy\nsession\n" + SMTP_WHOLE, 3, 0},
-        {"451 to DATA, then delivered", false, 1, SMTP_TO_DATA.substr(0, SMTP_TO_DATA.rfind("S: "))
-                                                      + "S: 451 later\nsession\n" + SMTP_WHOLE, 2, 0},
+        {"451 to DATA, then delivered", false, 1, SMTP_TO_DATA + "S: 451 later\nsession\n" + SMTP_WHOLE, 2, 0},
         {"550 to RCPT", false, 3, SMTP_TO_RCPT + "S: 550 no such user", 1, 9},
         {"451 to RCPT without Retries", false, 0, SMTP_TO_RCPT + "S: 451 later", 1, 9},
         {"451 to RCPT on every try", false, 1, SMTP_TO_RCPT + "S: 451 later\nsession\n" + SMTP_TO_RCPT
                                                    + "S: 451 still", 2, 9},
-        {"451 to the end of data", false, 3, SMTP_TO_DATA + "\nC: {message}\nS: 451 lost it", 1, 9},
-        {"close after the end of data", false, 3, SMTP_TO_DATA + "\nC: {message}\nclose", 1, 17},
+        {"451 to the end of data", false, 3, SMTP_TO_DATA + "S: 354 go\nC: {message}\nS: 451 lost it", 1, 9},
+        {"close after the end of data", false, 3, SMTP_TO_DATA + "S: 354 go\nC: {message}\nclose", 1, 17},
         {"news: 400 to POST, then posted", true, 1, NNTP_TO_POST + "S: 400 busy\nsession\n" + NNTP_WHOLE, 2, 0},
         {"news: close after the article", true, 3, NNTP_TO_POST + "S: 340 send\nC: {message}\nclose", 1, 17},
     };

@@ -72,6 +72,8 @@ int CSMTPEmail::_SendIt()
     CSecretText secret;
     if (LogsIn(server))
         FetchSecret(secret);
+    // Every try is a whole new session over the same spool file; only the
+    // failure of the last one is reported.
     const CRetryPolicy policy(g_TransportSettings.m_Retries, g_TransportSettings.m_RetryDelaySeconds);
     const int codeBefore = m_ErrorCode;
     for (int made = 1;; ++made) {

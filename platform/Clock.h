@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace Platform {
 
@@ -17,5 +18,11 @@ struct ClockOverride {
     std::uint32_t tickCount;
 };
 void SetClockOverride(const ClockOverride* values);  // null ends the override
+
+// Waits that long. A signal that ends the program (platform/Interrupt.h)
+// still ends it at once; any other only interrupts the wait for a moment.
+void Pause(std::uint32_t milliseconds);
+// While set, Pause calls it instead of waiting; an empty one ends that.
+void SetPauseOverride(std::function<void(std::uint32_t milliseconds)> pause);
 
 }  // namespace Platform

@@ -31,10 +31,11 @@ enum {
     ERR_TLS = 14,
     ERR_CERTIFICATE = 15,
     ERR_AUTH = 16,
-    ERROR_CODE_COUNT = 17
+    ERR_DELIVERY_UNKNOWN = 17,
+    ERROR_CODE_COUNT = 18
 };
 
-// Texts of the codes 0..13, indexed by code.
+// Texts of the codes, indexed by code.
 extern const char* const g_ErrorText[ERROR_CODE_COUNT];
 
 // Text for any result code, including -1 and others outside the table.

@@ -102,6 +102,25 @@ bool BadValue(const char* key, const char* expected)
     return false;
 }
 
+// An absent key keeps the default; a wrong one is refused rather than
+// ignored, since a batch job relies on what it asked for.
+bool ReadWholeNumber(const char* key, long high, int& setting)
+{
+    char value[128];
+    ReadSetupValue(key, value);
+    if (!value[0])
+        return true;
+    errno = 0;
+    char* end = nullptr;
+    const long number = std::strtol(value, &end, 10);
+    if (errno != 0 || *end != '\0' || value[0] < '0' || value[0] > '9' || number > high) {
+        const std::string expected = "a whole number from 0 to " + std::to_string(high);
+        return BadValue(key, expected.c_str());
+    }
+    setting = static_cast<int>(number);
+    return true;
+}
+
 // A password others can read is no longer secret, and a command others can
 // change runs whatever they put there.
 bool ProfileKeepsSecrets(const CTransportSettings& settings)
@@ -150,7 +169,8 @@ bool LoadTransportSettings()
         settings.m_SmtpAuth.clear();
         return BadValue("SMTP Auth", "plain, login, xoauth2 or oauthbearer");
     }
-    return true;
+    return ReadWholeNumber("Retries", MAX_RETRIES, settings.m_Retries)
+        && ReadWholeNumber("Retry Delay", MAX_RETRY_DELAY_SECONDS, settings.m_RetryDelaySeconds);
 }
 
 // The URL forms of HOST that log in to the mail server.

@@ -8,10 +8,10 @@ class CQuillant;
 
 // Fills the server settings and the mail object's X-Sender header from the
 // profile, the general time-out from "Timeout" and g_TransportSettings from
-// the TLS and login keys. Returns 1, or 0 after printing "Not initialized"
-// when the mail server or the return address is missing, or after a one-line
-// message when a TLS or login key is malformed or the profile lets others
-// read its password or change its password command.
+// the TLS, login and retry keys. Returns 1, or 0 after printing "Not
+// initialized" when the mail server or the return address is missing, or
+// after a one-line message when a TLS, login or retry key is malformed or the
+// profile lets others read its password or change its password command.
 int LoadSetup(CQuillant& mail);
 
 // The -init dialogue on the console; answers are read from in. A question

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/Command.h"
 #include "platform/Sockets.h"
 #include "platform/Tls.h"
@@ -71,6 +72,39 @@ int CSMTPEmail::_SendIt()
     CSecretText secret;
     if (LogsIn(server))
         FetchSecret(secret);
+    // Every try is a whole new session over the same spool file; only the
+    // failure of the last one is reported.
+    const CRetryPolicy policy(g_TransportSettings.m_Retries, g_TransportSettings.m_RetryDelaySeconds);
+    const int codeBefore = m_ErrorCode;
+    for (int made = 1;; ++made) {
+        try {
+            Session(server, spool, secret, made == policy.Tries());
+            return 0;
+        } catch (CSMTPError*) {
+            m_SessionEnd.m_Code = m_ErrorCode;
+            if (!policy.TryAgain(made, m_SessionEnd))
+                throw;
+        }
+        WaitToRetry(policy, made);
+        m_ErrorCode = codeBefore;
+    }
+}
+
+// The connection of the failed try is closed by now; the spool file stays,
+// so an interrupt during the wait still removes it.
+void CSMTPEmail::WaitToRetry(const CRetryPolicy& policy, int made)
+{
+    const int delay = policy.DelayAfter(made);
+    if (Chatty())
+        std::fprintf(stderr, "Retrying in %d second%s (try %d of %d): %s\n", delay, delay == 1 ? "" : "s",
+                     made + 1, policy.Tries(), ErrorText(m_ErrorCode));
+    Platform::Pause(static_cast<std::uint32_t>(delay) * 1000u);
+}
+
+// One whole dialogue, from the connection to QUIT.
+void CSMTPEmail::Session(const CServerName& server, CSpoolFile& spool, CSecretText& secret, bool lastTry)
+{
+    m_SessionEnd = CSessionEnd();
     CServerLink link;  // closed on every way out
     Connect(link, server);
     if (ImplicitTls(server.m_Scheme))
@@ -90,11 +124,12 @@ int CSMTPEmail::_SendIt()
     } else {
         EsmtpCommands(link, server, secret);
     }
-    secret.Wipe();
+    if (lastTry)
+        secret.Wipe();  // otherwise kept: a later try logs in again
+    std::rewind(spool.File());
     SendSpool(link, spool);
     FinishData(link);
     Quit(link);
-    return 0;
 }
 
 // Every fault of the settings ends the run before a connection is made.
@@ -456,10 +491,14 @@ void CSMTPEmail::SendSpool(CServerLink& link, CSpoolFile& spool)
 
 // The server may take long to accept a large message: giving up early would
 // make a batch job send it twice (RFC 5321 4.5.3.2.6: ten minutes at least).
+// From here on the server may hold the message: silence is no longer an
+// ordinary failure, and nothing is tried again.
 void CSMTPEmail::FinishData(CServerLink& link)
 {
     SendString(link, "\r\n.\r\n");
-    ReadReply(link, std::max(END_OF_DATA_SECONDS, EffectiveTimeoutSeconds(g_TransportSettings.m_TimeoutSeconds)));
+    m_SessionEnd.m_EndOfDataSent = true;
+    ReadReply(link, std::max(END_OF_DATA_SECONDS, EffectiveTimeoutSeconds(g_TransportSettings.m_TimeoutSeconds)),
+              ERR_DELIVERY_UNKNOWN);
 }
 
 // The message is delivered once the end of data was accepted; a failing

@@ -51,7 +51,7 @@ bool ReceiveMore(CServerLink& link, int timeoutSeconds, std::chrono::steady_cloc
 // reply is not taken from its tail; only its head is kept for the report.
 // One deadline bounds the whole reply: a server that drips a byte at a time
 // must not hold the client for longer than the time-out.
-std::size_t CSMTPEmail::GatherReply(CServerLink& link, int timeoutSeconds, char* reply)
+std::size_t CSMTPEmail::GatherReply(CServerLink& link, int timeoutSeconds, int silenceCode, char* reply)
 {
     std::size_t held = 0;
     std::size_t total = 0;
@@ -59,7 +59,7 @@ std::size_t CSMTPEmail::GatherReply(CServerLink& link, int timeoutSeconds, char*
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs(timeoutSeconds));
     for (bool complete = false; !complete;) {
         if (link.m_Pending.empty() && !ReceiveMore(link, timeoutSeconds, deadline))
-            Raise(ERR_RECEIVE);
+            Raise(silenceCode);
         const std::size_t used = scanner.Scan(link.m_Pending.data(), link.m_Pending.size(), complete);
         total += used;
         if (total > MAX_REPLY_BYTES) {
@@ -84,7 +84,7 @@ std::size_t CSMTPEmail::GatherReply(CServerLink& link, int timeoutSeconds, char*
     return held;
 }
 
-const char* CSMTPEmail::ReceiveReply(CServerLink& link, int timeoutSeconds)
+const char* CSMTPEmail::ReceiveReply(CServerLink& link, int timeoutSeconds, int silenceCode)
 {
     if (!g_ReplyBuffer) {
         g_ReplyBuffer.reset(new (std::nothrow) char[REPLY_BUFFER_SIZE]);
@@ -92,7 +92,8 @@ const char* CSMTPEmail::ReceiveReply(CServerLink& link, int timeoutSeconds)
             Raise(ERR_NO_MEMORY);
     }
     char* reply = g_ReplyBuffer.get();
-    reply[GatherReply(link, timeoutSeconds > 0 ? timeoutSeconds : g_TransportSettings.m_TimeoutSeconds, reply)] = '\0';
+    const int seconds = timeoutSeconds > 0 ? timeoutSeconds : g_TransportSettings.m_TimeoutSeconds;
+    reply[GatherReply(link, seconds, silenceCode, reply)] = '\0';
     return reply;
 }
 
@@ -100,6 +101,7 @@ void CSMTPEmail::JudgeReply(const char* reply)
 {
     if (static_cast<signed char>(reply[0]) <= '3')  // only the first byte decides
         return;
+    m_SessionEnd.m_TemporaryRefusal = reply[0] == '4';
     ReportServerError(reply);
     Raise(ERR_SERVER);
 }
@@ -110,8 +112,8 @@ void CSMTPEmail::ReportServerError(const char* reply) const
         std::printf("<h3>SMTP server error: %s</h3>\n", reply);
 }
 
-int CSMTPEmail::ReadReply(CServerLink& link, int timeoutSeconds)
+int CSMTPEmail::ReadReply(CServerLink& link, int timeoutSeconds, int silenceCode)
 {
-    JudgeReply(ReceiveReply(link, timeoutSeconds));
+    JudgeReply(ReceiveReply(link, timeoutSeconds, silenceCode));
     return 1;
 }

@@ -24,12 +24,19 @@
 //  14  TLS cannot be started or agreed
 //  15  the server's certificate is not trusted
 //  16  the login fails, cannot be made, or would go out in the clear
+//  17  the end-of-data line went out but the server closed or gave no
+//      whole reply: the message may or may not have been delivered
+//
+// With "Retries" set, a failure that cannot have delivered the message
+// (Retry.h) is followed by a whole new session over the same spool file,
+// after a wait that doubles each time; only the last failure counts.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 #include "quillant/Quillant.h"
+#include "transport/Retry.h"
 #include "transport/Settings.h"
 
 class CCapabilities;
@@ -62,11 +69,12 @@ public:
     int SendBytes(CServerLink& link, const char* data, std::size_t size, bool secret = false);
     [[noreturn]] void SendFailed();
     // Reads one complete reply and judges its first byte; raises 8, 9 or 11.
-    // A time-out of 0 uses the general one.
-    int ReadReply(CServerLink& link, int timeoutSeconds = 0);
+    // A time-out of 0 uses the general one. A server that closes or falls
+    // silent before the reply is whole raises silenceCode instead of 8.
+    int ReadReply(CServerLink& link, int timeoutSeconds = 0, int silenceCode = ERR_RECEIVE);
     // The two halves of ReadReply: the reply itself (raises 8 or 11), kept
     // until the next one is read, and the verdict on it (raises 9).
-    const char* ReceiveReply(CServerLink& link, int timeoutSeconds = 0);
+    const char* ReceiveReply(CServerLink& link, int timeoutSeconds = 0, int silenceCode = ERR_RECEIVE);
     void JudgeReply(const char* reply);
     // The HTML error report of a refusing reply, when it is switched on.
     void ReportServerError(const char* reply) const;
@@ -76,8 +84,10 @@ public:
     int m_HtmlErrorReport = 0;
 
 private:
-    std::size_t GatherReply(CServerLink& link, int timeoutSeconds, char* reply);
+    std::size_t GatherReply(CServerLink& link, int timeoutSeconds, int silenceCode, char* reply);
     void ChooseServer(CServerName& server);
+    void Session(const CServerName& server, CSpoolFile& spool, CSecretText& secret, bool lastTry);
+    void WaitToRetry(const CRetryPolicy& policy, int made);
     void FetchSecret(CSecretText& secret);
     void Connect(CServerLink& link, const CServerName& server);
     void StartTls(CServerLink& link, const CServerName& server);
@@ -98,4 +108,6 @@ private:
     void SendSpool(CServerLink& link, CSpoolFile& spool);
     void FinishData(CServerLink& link);
     void Quit(CServerLink& link);
+
+    CSessionEnd m_SessionEnd;  // of the session under way
 };

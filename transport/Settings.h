@@ -26,6 +26,9 @@ private:
 };
 
 constexpr int DEFAULT_TIMEOUT_SECONDS = 300;
+constexpr int DEFAULT_RETRY_DELAY_SECONDS = 60;
+constexpr int MAX_RETRY_DELAY_SECONDS = 3600;
+constexpr int MAX_RETRIES = 100;
 
 struct CTransportSettings {
     // Every network wait, in seconds ("Timeout"); the reply to the end-of-data
@@ -37,6 +40,8 @@ struct CTransportSettings {
     CSecretText m_SmtpPassword;     // "SMTP Password"
     std::string m_PasswordCommand;  // "SMTP Password Command": prints the password or token
     std::string m_SmtpAuth;         // "SMTP Auth": "", "plain", "login", "xoauth2" or "oauthbearer"
+    int m_Retries = 0;              // "Retries": sessions after a first one that failed
+    int m_RetryDelaySeconds = DEFAULT_RETRY_DELAY_SECONDS;  // "Retry Delay": the first wait, then doubled
 };
 
 extern CTransportSettings g_TransportSettings;

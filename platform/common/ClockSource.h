@@ -8,5 +8,6 @@ namespace Platform {
 
 std::uint32_t SystemProcessId();
 std::uint32_t SystemTickCount();  // milliseconds since system start, wrapping
+void SystemPause(std::uint32_t milliseconds);
 
 }  // namespace Platform

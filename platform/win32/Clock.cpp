@@ -8,4 +8,6 @@ std::uint32_t SystemProcessId() { return static_cast<std::uint32_t>(GetCurrentPr
 
 std::uint32_t SystemTickCount() { return static_cast<std::uint32_t>(GetTickCount()); }
 
+void SystemPause(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
 }  // namespace Platform

@@ -49,6 +49,8 @@ inline void ResetDriverGlobals()
     CopyText(g_SmtpHost, sizeof g_SmtpHost, "mail.invalid");
     g_Organization[0] = g_NntpHost[0] = g_NntpUser[0] = g_NntpPassword[0] = '\0';
     g_TransportSettings.m_TimeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
+    g_TransportSettings.m_Retries = 0;
+    g_TransportSettings.m_RetryDelaySeconds = DEFAULT_RETRY_DELAY_SECONDS;
     g_ProgramName = "sendvale";
 }
 

@@ -112,6 +112,40 @@ TEST_F(SetupTest, TimeoutKeyTakesWholeSecondsInRange)
     }
 }
 
+// A batch job must get the retries it asked for: a wrong value is refused.
+TEST_F(SetupTest, RetryKeysTakeWholeNumbersInRange)
+{
+    const char BAD_RETRIES[] = "Bad Retries in @: expected a whole number from 0 to 100.";
+    const char BAD_DELAY[] = "Bad Retry Delay in @: expected a whole number from 0 to 3600.";
+    const struct {
+        const char* keys;
+        const char* error;
+        int retries;
+        int delay;
+    } rows[] = {
+        {"", nullptr, 0, 60},           {"Retries=3\nRetry Delay=0\n", nullptr, 3, 0},
+        {"Retries=100\nRetry Delay=3600\n", nullptr, 100, 3600},
+        {"Retries=101\n", BAD_RETRIES, 0, 0}, {"Retries=-1\n", BAD_RETRIES, 0, 0},
+        {"Retries=+2\n", BAD_RETRIES, 0, 0},  {"Retries=99999999999999999999\n", BAD_RETRIES, 0, 0},
+        {"Retries=2\nRetry Delay=3601\n", BAD_DELAY, 0, 0}, {"Retry Delay=1m\n", BAD_DELAY, 0, 0},
+    };
+    for (const auto& row : rows) {
+        TestUtil::ResetDriverGlobals();
+        WriteFile(m_File, std::string("[Setup]\nHOST=mx\nReturn Address=a@b\n") + row.keys);
+        CQuillant mail;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(LoadSetup(mail), row.error ? 0 : 1) << row.keys;
+        std::string error = row.error ? std::string("sendvale: ") + row.error + "\n" : "";
+        for (std::size_t at; (at = error.find('@')) != std::string::npos;)
+            error.replace(at, 1, m_File);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), error) << row.keys;
+        if (!row.error) {
+            EXPECT_EQ(g_TransportSettings.m_Retries, row.retries) << row.keys;
+            EXPECT_EQ(g_TransportSettings.m_RetryDelaySeconds, row.delay) << row.keys;
+        }
+    }
+}
+
 struct KeysCase {
     std::string keys;    // after HOST and Return Address
     int mode;

@@ -34,6 +34,7 @@ const CKeyword KEYWORDS[] = {
     {"data", StepKind::DATA, false},         {"pause", StepKind::PAUSE, true},
     {"close", StepKind::CLOSE, false},       {"hang", StepKind::HANG, false},
     {"starttls", StepKind::STARTTLS, false}, {"drip", StepKind::DRIP, true},
+    {"session", StepKind::SESSION, false},
 };
 
 bool ParseStep(const std::string& line, CStep& step, std::string& why)
@@ -315,7 +316,16 @@ CScriptServer::~CScriptServer() { Wait(); }
 
 void CScriptServer::Serve(CConnection& connection)
 {
-    for (std::size_t i = 0; i < m_Steps.size(); ++i)
+    std::size_t first = 0;
+    for (int skip = SessionsServed(); skip > 0; --skip) {
+        std::size_t mark = first;
+        while (mark < m_Steps.size() && m_Steps[mark].m_Kind != StepKind::SESSION)
+            ++mark;
+        if (mark == m_Steps.size())
+            break;  // the last group serves every later connection
+        first = mark + 1;
+    }
+    for (std::size_t i = first; i < m_Steps.size() && m_Steps[i].m_Kind != StepKind::SESSION; ++i)
         if (!RunStep(connection, m_Steps[i], i + 1))
             return;
     connection.Drain();
@@ -356,6 +366,8 @@ bool CScriptServer::RunStep(CConnection& connection, const CStep& step, std::siz
             AddProblem(where + "payload not ended by the line \".\"");
             return false;
         }
+        return true;
+    case StepKind::SESSION:
         return true;
     case StepKind::EXPECT:
     case StepKind::EXPECT_PREFIX:

@@ -23,6 +23,8 @@
 //   hang                never answer: record until the client closes
 //   starttls            TLS handshake as the server, with the options'
 //                       certificate; what follows runs inside TLS
+//   session             the steps after it serve the next connection; the
+//                       last group serves every later one
 // When the steps are done the server still records until the client closes.
 // A mismatch is noted in Problems() and ends the session (the connection is
 // closed), so the client sees a vanished server.
@@ -71,7 +73,7 @@
 
 namespace FakeServer {
 
-enum class StepKind { SEND, SEND_RAW, EXPECT, EXPECT_PREFIX, DATA, PAUSE, CLOSE, HANG, STARTTLS, DRIP };
+enum class StepKind { SEND, SEND_RAW, EXPECT, EXPECT_PREFIX, DATA, PAUSE, CLOSE, HANG, STARTTLS, DRIP, SESSION };
 
 struct CStep {
     StepKind m_Kind = StepKind::SEND;

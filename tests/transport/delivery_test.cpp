@@ -167,7 +167,8 @@ TEST_F(Delivery, EverySocketCallFailingInTurn)
         Platform::SetSocketFault(static_cast<int>(n + 1));
         const CRun run = SendToSink(mail);
         Platform::SetSocketFault(0);
-        const int expected = n >= quit ? 0 : SMTP_CALLS[n].empty() ? 8 : 7;
+        // A lost reply to the end of data leaves the delivery unknown.
+        const int expected = n >= quit ? 0 : n + 1 == quit ? 17 : SMTP_CALLS[n].empty() ? 8 : 7;
         EXPECT_EQ(run.m_Code, expected);
         EXPECT_EQ(run.m_Sent, baseline.m_Sent.substr(0, sentBefore));  // nothing after the failure
         EXPECT_TRUE(fs::is_empty(m_Spool));

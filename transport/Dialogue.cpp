@@ -390,7 +390,6 @@ void CSMTPEmail::Authenticate(CServerLink& link, const CServerName& server, cons
     ExpectAuthReply(link, '2', dismissal);
 }
 
-// GROUP takes one group; the Newsgroups header decides where the article goes.
 void CSMTPEmail::NntpLogin(CServerLink& link)
 {
     if (g_NntpUser[0]) {
@@ -400,6 +399,7 @@ void CSMTPEmail::NntpLogin(CServerLink& link)
     }
 }
 
+// GROUP takes one group; the Newsgroups header decides where the article goes.
 void CSMTPEmail::NntpCommands(CServerLink& link)
 {
     NntpLogin(link);

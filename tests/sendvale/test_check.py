@@ -15,11 +15,10 @@ NEWS_LOGIN = "NNTP User=reader\nNNTP Passws=newssecret\n"
 
 class CheckWord(e2e.SendvaleCase):
     def sinks(self):
-        mail = e2e.Sink(self.path("mail"), "smtp")
-        news = e2e.Sink(self.path("news"), "nntp")
-        for sink in (mail, news):
+        sinks = e2e.Sink(self.path("mail"), "smtp"), e2e.Sink(self.path("news"), "nntp")
+        for sink in sinks:
             self.addCleanup(sink.stop)
-        return mail, news
+        return sinks
 
     def test_mail_and_news_servers(self):
         mail, news = self.sinks()

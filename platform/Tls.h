@@ -28,6 +28,19 @@ struct TlsClientOptions {
     std::string m_Fingerprint;
 };
 
+// What a client handshake agreed on and the certificate the server showed,
+// for a person checking a server. Filled once the handshake completed, also
+// when the certificate was then refused; empty before.
+struct TlsSessionInfo {
+    std::string m_Version;      // "TLS 1.2", "TLS 1.3"
+    std::string m_Cipher;       // the cipher suite, by its standard name where known
+    std::string m_Subject;      // "CN=..., O=...", most specific part first
+    std::string m_Issuer;
+    std::string m_NotBefore;    // "YYYY-MM-DD HH:MM:SS UTC"
+    std::string m_NotAfter;
+    std::string m_Fingerprint;  // SHA-256, "AB:CD:..."
+};
+
 class CTlsSession {
 public:
     CTlsSession();
@@ -51,10 +64,14 @@ public:
     // Tells the peer the session ends (best effort, never waits for its reply).
     void Shutdown(int timeoutMs);
 
+    // What the last Connect learned (see TlsSessionInfo).
+    const TlsSessionInfo& Info() const { return m_Info; }
+
     struct CState;
 
 private:
     std::unique_ptr<CState> m_State;
+    TlsSessionInfo m_Info;
 };
 
 }  // namespace Platform

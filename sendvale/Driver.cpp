@@ -8,6 +8,7 @@
 #include "sendvale/BodyInput.h"
 #include "sendvale/Setup.h"
 #include "sendvale/Usage.h"
+#include "transport/Check.h"
 #include "transport/SMTPEmail.h"
 
 namespace {
@@ -35,6 +36,8 @@ std::optional<int> Compose(int argc, char** argv, CSMTPEmail& mail, FILE* consol
     try {
         if (std::optional<int> status = ApplyArguments(argc, argv, mail, input))
             return status;
+        if (g_CheckServers)
+            return CheckServers(mail, stdout);
         if (!g_AttachmentFiles.empty() && mail.m_UseMime == 0)
             return Usage("-m and -i can not be combined");
         if (!mail.m_Receivers)

@@ -11,6 +11,7 @@ class CSMTPEmail;
 
 extern int g_PauseAfterSend;        // -p: accepted, consulted by nothing
 extern StringList g_AttachmentFiles; // -i names, in command-line order
+extern int g_CheckServers;          // --check: the servers are checked, nothing is sent
 
 // The mail object of the process; it exists before main runs.
 extern CSMTPEmail g_Mail;

@@ -12,6 +12,7 @@
 
 int g_PauseAfterSend = 0;
 StringList g_AttachmentFiles;
+int g_CheckServers = 0;
 
 namespace {
 
@@ -98,6 +99,11 @@ bool ApplyValueOption(char letter, const char* arg, CSMTPEmail& mail)
 
 std::optional<int> ApplyOption(const char* word, CSMTPEmail& mail, CConsoleInput& input)
 {
+    // Only the whole word: "--" and any other "--word" still select standard input.
+    if (std::strcmp(word, "--check") == 0) {
+        g_CheckServers = 1;
+        return std::nullopt;
+    }
     const char letter = word[1];
     if (letter == 'h')
         return Usage(nullptr);

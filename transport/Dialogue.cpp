@@ -32,12 +32,6 @@ bool NeedsTls(ServerScheme s)
     return s == ServerScheme::SUBMISSION || s == ServerScheme::SMTPS || s == ServerScheme::NNTPS;
 }
 
-bool LogsIn(const CServerName& server)
-{
-    return !g_TransportSettings.m_SmtpUser.empty()
-        && (server.m_Scheme == ServerScheme::SUBMISSION || server.m_Scheme == ServerScheme::SMTPS);
-}
-
 // A server reply for a message, without its line end.
 std::string ReplyLine(const char* reply)
 {
@@ -46,6 +40,12 @@ std::string ReplyLine(const char* reply)
 }
 
 }  // namespace
+
+bool CSMTPEmail::LogsIn(const CServerName& server)
+{
+    return !g_TransportSettings.m_SmtpUser.empty()
+        && (server.m_Scheme == ServerScheme::SUBMISSION || server.m_Scheme == ServerScheme::SMTPS);
+}
 
 int CSMTPEmail::_SendIt()
 {
@@ -223,6 +223,7 @@ void CSMTPEmail::StartTls(CServerLink& link, const CServerName& server)
     std::string fingerprint;
     const Platform::TlsStatus status =
         tls->Connect(link.m_Socket.Get(), options, TimeoutMs(), reason, fingerprint);
+    link.m_TlsInfo = tls->Info();
     if (status == Platform::TlsStatus::OK) {
         link.m_Tls = std::move(tls);
         return;
@@ -263,13 +264,18 @@ void CSMTPEmail::MailCommands(CServerLink& link)
     ReadReply(link);
 }
 
-void CSMTPEmail::EsmtpCommands(CServerLink& link, const CServerName& server, const CSecretText& secret)
+std::string CSMTPEmail::EhloArgument(CServerLink& link)
 {
     std::string address;
     bool ipv6 = false;
     if (!std::strchr(g_LocalHostName, '.') && !Platform::LocalAddressText(link.m_Socket.Get(), address, ipv6))
         Raise(ERR_HOST_NAME);
-    const std::string name = EhloName(g_LocalHostName, address, ipv6);
+    return EhloName(g_LocalHostName, address, ipv6);
+}
+
+void CSMTPEmail::EsmtpCommands(CServerLink& link, const CServerName& server, const CSecretText& secret)
+{
+    const std::string name = EhloArgument(link);
     CCapabilities capabilities;
     Hello(link, name, capabilities);
     if (server.m_Scheme == ServerScheme::SUBMISSION) {
@@ -373,12 +379,20 @@ void CSMTPEmail::ExpectAuthReply(CServerLink& link, char expected, const char* o
     AuthFails("the server said " + ReplyLine(reply));
 }
 
+// "SMTP Auth", else the first of PLAIN and LOGIN the server offers; empty
+// when there is none.
+std::string CSMTPEmail::ChooseMechanism(const CCapabilities& capabilities)
+{
+    const std::string& chosen = g_TransportSettings.m_SmtpAuth;
+    if (!chosen.empty())
+        return chosen;
+    return capabilities.OffersAuth("PLAIN") ? "plain" : capabilities.OffersAuth("LOGIN") ? "login" : "";
+}
+
 void CSMTPEmail::Authenticate(CServerLink& link, const CServerName& server, const CCapabilities& capabilities,
                               const CSecretText& secret)
 {
-    std::string mechanism = g_TransportSettings.m_SmtpAuth;
-    if (mechanism.empty())
-        mechanism = capabilities.OffersAuth("PLAIN") ? "plain" : capabilities.OffersAuth("LOGIN") ? "login" : "";
+    const std::string mechanism = ChooseMechanism(capabilities);
     if (mechanism.empty())
         AuthFails("the server offers neither PLAIN nor LOGIN");
     if (!capabilities.OffersAuth(mechanism.c_str()))
@@ -414,14 +428,19 @@ void CSMTPEmail::Authenticate(CServerLink& link, const CServerName& server, cons
     ExpectAuthReply(link, '2', dismissal);
 }
 
-// GROUP takes one group; the Newsgroups header decides where the article goes.
-void CSMTPEmail::NntpCommands(CServerLink& link)
+void CSMTPEmail::NntpLogin(CServerLink& link)
 {
     if (g_NntpUser[0]) {
         Command(link, "AUTHINFO USER ", g_NntpUser);
         if (g_NntpPassword[0])
             Command(link, "AUTHINFO PASS ", g_NntpPassword, true);
     }
+}
+
+// GROUP takes one group; the Newsgroups header decides where the article goes.
+void CSMTPEmail::NntpCommands(CServerLink& link)
+{
+    NntpLogin(link);
     Command(link, "GROUP ", FirstNewsgroup(m_Receivers.value_or("")).c_str());
     SendString(link, "POST\r\n");
     ReadReply(link);

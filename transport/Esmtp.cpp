@@ -37,6 +37,7 @@ std::string Upper(std::string text)
 
 void CCapabilities::Clear()
 {
+    m_Lines.clear();
     m_Keywords.clear();
     m_AuthMechanisms.clear();
 }
@@ -49,6 +50,7 @@ void CCapabilities::Read(const char* reply)
     for (bool first = true; std::getline(lines, line); first = false) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        m_Lines.push_back(line.size() > 4 ? line.substr(4) : "");
         if (first || line.size() < 5)
             continue;  // the first line names the server, not an extension
         std::istringstream words(line.substr(4));

@@ -17,8 +17,11 @@ public:
     bool Has(const char* keyword) const;
     // AUTH mechanisms as offered ("AUTH PLAIN LOGIN" or "AUTH=PLAIN LOGIN").
     bool OffersAuth(const char* mechanism) const;
+    // Each line of the reply as the server wrote it, without code and line end.
+    const std::vector<std::string>& Lines() const { return m_Lines; }
 
 private:
+    std::vector<std::string> m_Lines;
     std::vector<std::string> m_Keywords;
     std::vector<std::string> m_AuthMechanisms;
 };

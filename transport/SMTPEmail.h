@@ -84,8 +84,11 @@ public:
     int m_HtmlErrorReport = 0;
 
 private:
+    friend class CServerCheck;  // the same steps, stopping before the message
+
     std::size_t GatherReply(CServerLink& link, int timeoutSeconds, int silenceCode, char* reply);
     void ChooseServer(CServerName& server);
+    static bool LogsIn(const CServerName& server);
     void Session(const CServerName& server, CSpoolFile& spool, CSecretText& secret, bool lastTry);
     void WaitToRetry(const CRetryPolicy& policy, int made);
     void FetchSecret(CSecretText& secret);
@@ -93,15 +96,18 @@ private:
     void StartTls(CServerLink& link, const CServerName& server);
     void Command(CServerLink& link, const char* keyword, const char* argument, bool secret = false);
     void SmtpCommands(CServerLink& link);
+    std::string EhloArgument(CServerLink& link);
     void EsmtpCommands(CServerLink& link, const CServerName& server, const CSecretText& secret);
     void Hello(CServerLink& link, const std::string& name, CCapabilities& capabilities);
     void StartTlsCommand(CServerLink& link, const CServerName& server, const CCapabilities& capabilities);
     void Authenticate(CServerLink& link, const CServerName& server, const CCapabilities& capabilities,
                       const CSecretText& secret);
+    static std::string ChooseMechanism(const CCapabilities& capabilities);
     void ExpectAuthReply(CServerLink& link, char expected, const char* oauthDismissal = nullptr);
     [[noreturn]] void AuthFails(const std::string& why);
     void MailCommands(CServerLink& link);
     void PipelinedMailCommands(CServerLink& link, std::size_t group);
+    void NntpLogin(CServerLink& link);
     void NntpCommands(CServerLink& link);
     void AddTransportHeaders();
     int WriteSpool(CSpoolFile& spool);

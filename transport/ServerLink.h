@@ -17,6 +17,8 @@ public:
 
     Platform::CSocket m_Socket;
     std::unique_ptr<Platform::CTlsSession> m_Tls;  // set once TLS is up
+    // What the last handshake showed, kept when its certificate was refused.
+    Platform::TlsSessionInfo m_TlsInfo;
     // Bytes received behind the end of the last reply: the start of the next.
     std::string m_Pending;
 };

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <ctime>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -19,6 +20,9 @@ namespace {
 // OpenSSL is loaded on first use, so a run without TLS does not pay for
 // mapping and relocating it.
 #define SENDVALE_OPENSSL_FUNCTIONS(F) \
+    F(ASN1_TIME_to_tm) F(SSL_CIPHER_get_name) F(SSL_CIPHER_standard_name) F(SSL_get_current_cipher) \
+    F(SSL_version) F(X509_NAME_print_ex) F(X509_get0_notAfter) F(X509_get0_notBefore) \
+    F(X509_get_issuer_name) F(X509_get_subject_name) \
     F(BIO_free) F(BIO_new) F(BIO_read) F(BIO_s_mem) \
     F(BIO_write) F(ERR_clear_error) F(ERR_error_string_n) F(ERR_get_error) \
     F(EVP_sha256) F(SSL_CTX_ctrl) F(SSL_CTX_free) F(SSL_CTX_load_verify_locations) \
@@ -195,6 +199,61 @@ std::string PlainHex(const std::string& fingerprint)
     return hex;
 }
 
+std::string NameText(const X509_NAME* name)
+{
+    BIO* bio = Ssl().BIO_new(Ssl().BIO_s_mem());
+    if (!bio)
+        return "";
+    // RFC 2253 with its escapes (nothing a terminal would act on), spaced.
+    const unsigned long flags = (XN_FLAG_RFC2253 & ~XN_FLAG_SEP_MASK) | XN_FLAG_SEP_CPLUS_SPC;
+    std::string text;
+    if (Ssl().X509_NAME_print_ex(bio, name, 0, flags) >= 0) {
+        char block[256];
+        for (int n; (n = Ssl().BIO_read(bio, block, sizeof block)) > 0;)
+            text.append(block, static_cast<std::size_t>(n));
+    }
+    Ssl().BIO_free(bio);
+    return text;
+}
+
+std::string TimeText(const ASN1_TIME* time)
+{
+    struct tm t {};
+    if (!time || Ssl().ASN1_TIME_to_tm(time, &t) != 1)
+        return "";
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d UTC", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                  t.tm_hour, t.tm_min, t.tm_sec);
+    return text;
+}
+
+std::string VersionText(int version)
+{
+    if (version == TLS1_2_VERSION)
+        return "TLS 1.2";
+    if (version == TLS1_3_VERSION)
+        return "TLS 1.3";
+    char text[32];
+    std::snprintf(text, sizeof text, "unknown (0x%04X)", static_cast<unsigned>(version));
+    return text;
+}
+
+void Describe(SSL* ssl, X509* certificate, TlsSessionInfo& info)
+{
+    info.m_Version = VersionText(Ssl().SSL_version(ssl));
+    if (const SSL_CIPHER* cipher = Ssl().SSL_get_current_cipher(ssl)) {
+        const char* name = Ssl().SSL_CIPHER_standard_name(cipher);
+        info.m_Cipher = name ? name : Ssl().SSL_CIPHER_get_name(cipher);
+    }
+    if (!certificate)
+        return;
+    info.m_Subject = NameText(Ssl().X509_get_subject_name(certificate));
+    info.m_Issuer = NameText(Ssl().X509_get_issuer_name(certificate));
+    info.m_NotBefore = TimeText(Ssl().X509_get0_notBefore(certificate));
+    info.m_NotAfter = TimeText(Ssl().X509_get0_notAfter(certificate));
+    info.m_Fingerprint = Sha256Fingerprint(certificate);
+}
+
 bool IsAddressLiteral(const std::string& host)
 {
     unsigned char address[16];
@@ -218,6 +277,7 @@ TlsStatus CTlsSession::Connect(SocketHandle s, const TlsClientOptions& options, 
                                std::string& reason, std::string& fingerprint)
 {
     fingerprint.clear();
+    m_Info = TlsSessionInfo();
     if (!TlsAvailable()) {
         reason = "cannot load libssl.so.3";
         return TlsStatus::FAILED;
@@ -256,7 +316,8 @@ TlsStatus CTlsSession::Connect(SocketHandle s, const TlsClientOptions& options, 
         return TlsStatus::FAILED;
     }
     X509* certificate = Ssl().SSL_get1_peer_certificate(st.m_Ssl);
-    fingerprint = Sha256Fingerprint(certificate);
+    Describe(st.m_Ssl, certificate, m_Info);
+    fingerprint = m_Info.m_Fingerprint;
     Ssl().X509_free(certificate);
     if (fingerprint.empty()) {
         reason = "the server showed no certificate";

@@ -14,6 +14,7 @@
 #include <security.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -62,6 +63,56 @@ bool IsAddressLiteral(const std::string& host)
 }
 
 void SetTlsError() { SetSocketError(WSAECONNABORTED); }
+
+std::string VersionText(DWORD protocol)
+{
+    if (protocol & SP_PROT_TLS1_3)
+        return "TLS 1.3";
+    if (protocol & SP_PROT_TLS1_2)
+        return "TLS 1.2";
+    return "unknown (" + HexCode(protocol) + ")";
+}
+
+std::string CipherText(CtxtHandle* context, const SecPkgContext_ConnectionInfo& connection)
+{
+    SecPkgContext_CipherInfo cipher{};
+    std::string name;
+    if (QueryContextAttributesW(context, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK)
+        for (std::size_t i = 0; i < SZ_ALG_MAX_SIZE && cipher.szCipherSuite[i]; ++i)
+            name += cipher.szCipherSuite[i] < 0x80 ? static_cast<char>(cipher.szCipherSuite[i]) : '?';
+    if (!name.empty())
+        return name;
+    // Systems without the suite's name still tell the algorithm and its strength.
+    const ALG_ID id = connection.aiCipher;
+    const std::string algorithm = id == CALG_AES_128 || id == CALG_AES_256 || id == CALG_AES ? "AES"
+                                                                                              : "cipher " + HexCode(id);
+    return algorithm + "-" + std::to_string(connection.dwCipherStrength);
+}
+
+// Most specific part first, as OpenSSL shows it.
+std::string NameText(const CERT_NAME_BLOB& name)
+{
+    const DWORD flags = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
+    CERT_NAME_BLOB blob = name;
+    const DWORD size = CertNameToStrA(X509_ASN_ENCODING, &blob, flags, nullptr, 0);
+    if (size <= 1)
+        return "";
+    std::string text(size, '\0');
+    CertNameToStrA(X509_ASN_ENCODING, &blob, flags, &text[0], size);
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+std::string TimeText(const FILETIME& time)
+{
+    SYSTEMTIME t{};
+    if (!FileTimeToSystemTime(&time, &t))
+        return "";
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d UTC", int{t.wYear}, int{t.wMonth}, int{t.wDay},
+                  int{t.wHour}, int{t.wMinute}, int{t.wSecond});
+    return text;
+}
 
 class CCredentials {
 public:
@@ -310,6 +361,7 @@ TlsStatus CTlsSession::Connect(SocketHandle s, const TlsClientOptions& options, 
                                std::string& reason, std::string& fingerprint)
 {
     fingerprint.clear();
+    m_Info = TlsSessionInfo();
     m_State = std::make_unique<CState>();
     CState& st = *m_State;
     st.m_Socket = s;
@@ -351,6 +403,16 @@ TlsStatus CTlsSession::Connect(SocketHandle s, const TlsClientOptions& options, 
         remote = nullptr;
     const CCertificate certificate(remote);
     fingerprint = Sha256Fingerprint(certificate.get());
+    m_Info.m_Version = VersionText(connection.dwProtocol);
+    m_Info.m_Cipher = CipherText(st.m_Context.Get(), connection);
+    if (certificate) {
+        const CERT_INFO& info = *certificate->pCertInfo;
+        m_Info.m_Subject = NameText(info.Subject);
+        m_Info.m_Issuer = NameText(info.Issuer);
+        m_Info.m_NotBefore = TimeText(info.NotBefore);
+        m_Info.m_NotAfter = TimeText(info.NotAfter);
+        m_Info.m_Fingerprint = fingerprint;
+    }
     if (fingerprint.empty()) {
         reason = "the server showed no certificate";
         m_State.reset();

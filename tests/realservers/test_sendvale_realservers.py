@@ -519,6 +519,61 @@ class TlsLoginTest(RealServerCase):
                     self.assert_text(article, text)
 
 
+class CheckTest(RealServerCase):
+    """--check: the dialogue of a send up to the login, reported on standard
+    output, then QUIT; the exit status a send would have, and no message."""
+
+    use = TlsLoginTest.use
+
+    def check(self, *args):
+        result = rs.run_sendvale(list(args) + ["--check"], self.profile, cwd=self.tmp.name)
+        return result.returncode, result.stdout.decode("latin-1"), result.stderr.decode("latin-1")
+
+    def test_mail_servers(self):
+        shown = "Certificate SHA-256: " + fingerprint(rs.SMTP_TLS_CERT) + "\n"
+        login = "Login: AUTH PLAIN as %s, " % rs.SMTP_USER
+        rows = [  # server name, keys, exit status, lines on standard output
+            (SUBMISSION, {}, 0, ["TLS: STARTTLS\n", "Capability: STARTTLS\n", shown, login + "accepted\n"]),
+            (SMTPS, {}, 0, ["TLS: implicit\n", "TLS version: TLS 1.", shown, login + "accepted\n"]),
+            (SMTPS, {"SMTP Password": "wrong"}, AUTH_FAILED, [shown, login + "failed\n"]),
+            (SUBMISSION, {"CA File": None}, CERT_UNTRUSTED, [shown, "Result: failed with code 15"]),
+            (LENIENT, {"CA File": None, "SMTP User": None, "SMTP Password": None}, 0,
+             ["TLS: none\n", "HELO: 250 ", "Login: none\n"])]
+        for host, keys, expected, lines in rows:
+            with self.subTest(host=host, keys=keys):
+                self.use(host, keys, nntp_host="")
+                code, out, err = self.check()
+                self.assertEqual(code, expected, err)
+                self.assertTrue(out.startswith("Mail server: %s\nConnected: " % host), out)
+                for line in lines + ["Greeting: 220 ", "Result: "]:
+                    self.assertIn(line, out)
+                self.assertNotIn(rs.SMTP_PASS, out + err)
+                self.assertNotIn("News server", out)
+
+    def test_news_servers(self):
+        login = {"nntp_user": rs.NEWS_USER, "nntp_password": rs.NEWS_PASS}
+        no_mail_keys = {"CA File": None, "SMTP User": None, "SMTP Password": None}
+        rows = [  # server name, keys, settings, options, exit status, lines on standard output
+            (NNTPS, {"CA File": rs.NNTP_TLS_CERT}, login, ["-u"], 0,
+             ["TLS: implicit\n", "Certificate SHA-256: " + fingerprint(rs.NNTP_TLS_CERT) + "\n",
+              "Login: AUTHINFO as %s, accepted\n" % rs.NEWS_USER]),
+            ("nntp://%s:%d" % (rs.HOST, rs.NNTP_PORT), {}, {}, ["-u"], 0, ["MODE READER: 200 ", "Login: none\n"]),
+            (NNTPS, {"CA File": rs.NNTP_TLS_CERT}, dict(login, nntp_password="wrong"), ["-u"], SERVER_ERROR,
+             ["Login: AUTHINFO as %s, failed\n" % rs.NEWS_USER]),
+            (NNTPS, {}, login, ["-u"], CERT_UNTRUSTED, ["Result: failed with code 15"]),
+            # Without -u both servers are checked, the mail server first.
+            ("%s:%d" % (rs.HOST, rs.NNTP_PORT), {}, {}, [], 0, ["Mail server: %s\n" % LENIENT, "\nNews server: "])]
+        for host, keys, settings, options, expected, lines in rows:
+            with self.subTest(host=host, keys=keys, settings=settings):
+                self.use(LENIENT, dict(no_mail_keys, **keys), nntp_host=host, **settings)
+                code, out, err = self.check(*options)
+                self.assertEqual(code, expected, err)
+                for line in lines + ["News server: %s\n" % host, "Greeting: 200 "]:
+                    self.assertIn(line, out)
+                self.assertEqual("Mail server" in out, not options)
+                self.assertNotIn(rs.NEWS_PASS, out + err)
+
+
 class CountingResult(unittest.TextTestResult):
     """Remembers which test cases ran, for the closing count."""
 

@@ -653,6 +653,36 @@ def case_tls_smtp(s):
     s.assert_spool_empty()
 
 
+def case_check(s):
+    """--check through SChannel: the session and the certificate on standard
+    output, the login and QUIT, the code of a send; no message."""
+    pki = tls_servers(s)
+    base = {"Return Address": "me@example.com", "NNTP HOST": "", "CA File": windows_path(pki["ca"]),
+            "SMTP User": "testuser", "SMTP Password": "testpass"}
+    rows = [  # server, its certificate, [Setup] keys, exit status, in standard output
+        ("submission", "localhost", {}, 0, [b"TLS: STARTTLS\r\n", b"Login: AUTH PLAIN as testuser, accepted\r\n",
+                                            b"QUIT: 221 bye\r\nResult: passed\r\n"]),
+        ("self", "self-signed", {}, 15, [b"TLS: implicit\r\n", b"Result: failed with code 15"]),
+        ("smtps", "localhost", {"SMTP Password": "wrong"}, 16, [b"Login: AUTH PLAIN as testuser, failed\r\n"])]
+    for name, certificate, keys, want, shown in rows:
+        server = pki[name]
+        scheme = "submission" if name == "submission" else "smtps"
+        before = len(server.messages)
+        with s.setup_keys(dict(base, HOST="%s://localhost:%d" % (scheme, server.port), **keys)):
+            rc, out, err = s.sendvale_run(["--check"])
+        what = "%s %s" % (name, sorted(keys))
+        expect(rc == want, "%s: exit status %d, want %d: %r" % (what, rc, want, err))
+        for line in shown + [b"TLS version: TLS 1.", b"\r\nTLS cipher: ", b"Certificate subject: CN=localhost\r\n",
+                             b"Certificate valid until: 20", b"Certificate SHA-256: " + tls_fingerprint_line(
+                                 pki[certificate][0])[len(b"fingerprint: "):] + b"\r\n"]:
+            expect_in(line, out, what)
+        expect(b"testpass" not in out + err and len(server.messages) == before, "%s: %r" % (what, out + err))
+        if name == "submission":
+            lines = server.sessions[-1]
+            expect(lines[1:] == [b"STARTTLS", lines[0], b"AUTH PLAIN AHRlc3R1c2VyAHRlc3RwYXNz", b"QUIT"],
+                   "%s: client lines %r" % (what, lines))
+
+
 def real_servers():
     """realserver_util, when SENDVALE_WINE=1 and SENDVALE_REAL_SERVERS=1 ask
     for the real servers and they are up; else Skip."""
@@ -721,7 +751,7 @@ def case_real_inn(s):
 CASES = [case_platform_services, case_not_initialized, case_init_writes_profile,
          case_multipart_attachments, case_interactive, case_oem_to_ansi, case_news_post,
          case_refused_connection, case_reply_timeout, case_tls_on_plain_server,
-         case_reportsubject, case_tls_smtp, case_real_postfix, case_real_inn]
+         case_reportsubject, case_tls_smtp, case_check, case_real_postfix, case_real_inn]
 
 
 def build_platform_check(win_build):

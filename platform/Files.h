@@ -3,6 +3,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+
+// A stdio stream closed when it goes out of scope.
+struct CFileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using CFilePtr = std::unique_ptr<FILE, CFileCloser>;
 
 namespace Platform {
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/Files.h"
+
 extern const char* g_ProgramName;  // base name of argv[0], starts every message
 extern int g_Verbose;              // -v, forced on by interactive mode
 extern int g_Debug;                // -d, also traces the server dialogue
@@ -32,8 +34,3 @@ bool HasHighByte(const char* text);
 // The messages that only verbose or debug mode prints.
 inline bool Chatty() { return g_Verbose || g_Debug; }
 
-// A stdio stream closed when it goes out of scope.
-struct CFileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using CFilePtr = std::unique_ptr<FILE, CFileCloser>;

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "platform/Console.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -29,10 +30,6 @@ constexpr int EXIT_CANNOT_CREATE = 1;
 constexpr int EXIT_NAME_TOO_LONG = 2;
 constexpr int EXIT_WRITE_FAILED = -1;
 
-struct CFileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using CFilePtr = std::unique_ptr<std::FILE, CFileCloser>;
 
 const char* BaseName(const char* path)
 {

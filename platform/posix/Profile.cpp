@@ -1,5 +1,6 @@
 #include "platform/Profile.h"
 
+#include "platform/Files.h"
 #include "platform/Text.h"
 #include "platform/common/ProfileValue.h"
 
@@ -89,9 +90,6 @@ enum class ReadStatus { READ, PIPE, MISSING, WRONG_KIND, FAILED };
 
 bool IsFileOrPipe(const struct stat& info) { return S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode); }
 
-struct CFileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
 
 // A pipe can be read only once, and a run reads its profile key by key.
 struct CPipeProfile {

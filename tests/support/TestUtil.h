@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Files.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,10 +23,7 @@ namespace TestUtil {
 
 namespace fs = std::filesystem;
 
-struct CFileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using CFilePtr = std::unique_ptr<FILE, CFileCloser>;
+using ::CFilePtr;
 
 // A fresh folder under the system's temporary folder, removed with all it
 // holds (even read-only parts) when the object goes.

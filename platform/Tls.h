@@ -57,4 +57,8 @@ private:
     std::unique_ptr<CState> m_State;
 };
 
+// The TLS library in use and its version, for --version ("OpenSSL 3.0.x ...",
+// "SChannel"); says so when none can be loaded.
+std::string TlsLibraryText();
+
 }  // namespace Platform

@@ -10,6 +10,7 @@
 class CSMTPEmail;
 
 extern int g_PauseAfterSend;        // -p: accepted, consulted by nothing
+extern int g_DryRun;                // -n: compose and show the message, send nothing
 extern StringList g_AttachmentFiles; // -i names, in command-line order
 
 // The mail object of the process; it exists before main runs.

@@ -2,6 +2,9 @@
 
 #include "platform/common/ConsoleRules.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 namespace Platform {
 
 const char* const END_OF_INPUT_KEY = "^Z";
@@ -20,5 +23,13 @@ bool IsPathSeparator(char c) { return c == '\\'; }
 // A console program's missing standard handles are never handed to files
 // or sockets opened later, so there is nothing to fill.
 void GuardStandardStreams() {}
+
+bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+void SetBinaryMode(FILE* stream)
+{
+    std::fflush(stream);
+    _setmode(_fileno(stream), _O_BINARY);
+}
 
 }  // namespace Platform

@@ -14,8 +14,9 @@ namespace {
 
 enum class CopyStatus { OK, READ_FAILED, WRITE_FAILED };
 
-// The spool in canonical form: what the server keeps once it has undone
-// the dot-stuffing of the wire.
+// The spool in canonical form, as the server keeps it once it has undone
+// the dot-stuffing: the line end that starts the end-of-data line is the
+// message's last one.
 CopyStatus CopyCanonical(FILE* spool, FILE* out)
 {
     CWireEncoder encoder(false);
@@ -31,6 +32,8 @@ CopyStatus CopyCanonical(FILE* spool, FILE* out)
     }
     if (std::ferror(spool))
         return CopyStatus::READ_FAILED;
+    if (std::fputs("\r\n", out) == EOF)
+        return CopyStatus::WRITE_FAILED;
     return std::fflush(out) == 0 ? CopyStatus::OK : CopyStatus::WRITE_FAILED;
 }
 

@@ -56,8 +56,9 @@ public:
     // The dialogue itself; throws on failure (see the table above).
     int _SendIt();
     // Composes the message exactly as Send would, every transport header
-    // included, and writes it to out in canonical form (CR LF line ends, no
-    // dot doubled) once all of it is in the spool; the envelope goes to
+    // included, and writes it to out as the server would keep it (CR LF line
+    // ends, no dot doubled, the end-of-data line's CR LF as the last line
+    // end) once all of it is in the spool; the envelope goes to
     // envelope unless null. No connection is made. 0, 10, 11, 12, the
     // non-zero result of WriteOutMessage, or 7 when out cannot be written.
     // Never throws.

@@ -82,14 +82,11 @@ class Progress(SendvaleCase):
                                    stdout=subprocess.DEVNULL, stderr=slave)
         os.close(slave)
         shown = b""
-        while True:
-            try:
-                data = os.read(master, 4096)
-            except OSError:
-                break
-            if not data:
-                break
-            shown += data
+        try:
+            while chunk := os.read(master, 4096):
+                shown += chunk
+        except OSError:  # EIO once the program's end of the terminal is closed
+            pass
         os.close(master)
         self.assertEqual(process.wait(timeout=60), 0)
         self.assertRegex(shown, rb"^\rsendvale:   0% 0 of \d+ bytes")

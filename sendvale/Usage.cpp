@@ -44,11 +44,12 @@ const char* const OPTION_LINES =
 // What --help adds to the usage text: the forms, keys and codes that came
 // after it.
 const char* const MORE_HELP_LINES =
-    "\nMore options (whole words are looked at before the profile is read):\n"
+    "\nMore options:\n"
     "  -n         dry run: compose the message and write it to standard output\n"
     "             as it would be sent; nothing is sent. -v adds the envelope.\n"
-    "  --help     show this help\n"
+    "  --help     show this help (no profile needed)\n"
     "  --version  show the version, the TLS library and the profile in use\n"
+    "             (no profile needed)\n"
     "  --check    connect, negotiate and log in to the configured server, print\n"
     "             what was learned, send nothing\n"
     "With -v on a terminal, messages of 1 MiB or more show a progress line.\n"

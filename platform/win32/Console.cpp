@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 namespace Platform {
 
@@ -24,7 +25,14 @@ bool IsPathSeparator(char c) { return c == '\\'; }
 // or sockets opened later, so there is nothing to fill.
 void GuardStandardStreams() {}
 
-bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+// _isatty also says yes for NUL and other character devices; only a console
+// has a console mode.
+bool IsTerminal(FILE* stream)
+{
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
 
 void SetBinaryMode(FILE* stream)
 {

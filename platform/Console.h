@@ -26,4 +26,10 @@ const char* ProgramBaseName(const char* argv0, const char* def);
 // and receives what was meant for the console. Called first thing in main.
 void GuardStandardStreams();
 
+// Whether the stream is a terminal (a console window on Win32).
+bool IsTerminal(FILE* stream);
+
+// Puts the stream in binary mode, so CR LF goes out byte for byte.
+void SetBinaryMode(FILE* stream);
+
 }  // namespace Platform

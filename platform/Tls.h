@@ -74,4 +74,8 @@ private:
     TlsSessionInfo m_Info;
 };
 
+// The TLS library in use and its version, for --version ("OpenSSL 3.0.x ...",
+// "SChannel"); says so when none can be loaded.
+std::string TlsLibraryText();
+
 }  // namespace Platform

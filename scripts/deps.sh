@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a Debian machine (run as root).
+# Installs what building and testing need on a Debian machine (run as root):
+# media-types gives the /etc/mime.types that attachment content types come
+# from, dpkg-dev the dependency scan of the Debian package.
 #   --windows       also the MinGW-w64 cross compiler and Wine
 #   --real-servers  nothing more here: the real-server suite's own start
 #                   scripts install and configure Postfix and INN
 #   --bench         the peers bench/send.sh compares with (s-nail, curl)
 set -euo pipefail
-base=(cmake g++ make libgtest-dev libgmock-dev libssl-dev openssl python3 time)
+base=(cmake g++ make libgtest-dev libgmock-dev libssl-dev openssl python3 time media-types dpkg-dev)
 extra=()
 for arg in "$@"; do
   case "$arg" in

@@ -5,6 +5,9 @@
 #                            (needs root: the servers are installed, started
 #                            and stopped by the suite's own scripts)
 #   SENDVALE_WINE=1          also cross-build for Windows and run the Wine suite
+#   SENDVALE_PACKAGE=1       also build the Debian package, install it with
+#                            apt-get (needs root) and run both programs from
+#                            /usr/bin
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -53,6 +56,10 @@ run_suite() {  # name build-dir cmake-args...
 mkdir -p build build-asan
 suite normal run_suite normal build
 suite sanitizers run_suite sanitizers build-asan -DSENDVALE_SANITIZE=ON
+if [ "${SENDVALE_PACKAGE:-0}" = 1 ]; then
+  echo "== package: build, install and run"
+  suite package tests/package/run.sh build
+fi
 
 # The Windows build comes first, so its real-server cases can run while the
 # real servers are up.

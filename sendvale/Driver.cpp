@@ -19,6 +19,8 @@ int ReportOutcome(const CSMTPEmail& mail, int code)
         return code;
     if (code != 0)
         std::fprintf(stderr, "%s: Error: %s\n", g_ProgramName, ErrorText(code));
+    else if (g_DryRun)
+        std::fprintf(stderr, "%s: Dry run: nothing was sent.\n", g_ProgramName);
     else if (mail.m_NewsMode == 1)
         std::fprintf(stderr, "%s: Message was successfully posted.\n", g_ProgramName);
     else
@@ -57,15 +59,36 @@ std::optional<int> Compose(int argc, char** argv, CSMTPEmail& mail, FILE* consol
     return std::nullopt;
 }
 
+// These words work without a profile, on a machine not yet set up. Only the
+// exact words count: any other word that starts with "--" still means the
+// text comes from standard input.
+std::optional<int> WholeWordRequest(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--help")
+            return Help();
+        if (word == "--version")
+            return Version();
+    }
+    return std::nullopt;
+}
+
 int Run(int argc, char** argv, CSMTPEmail& mail, FILE* console)
 {
     if (argc == 2 && std::string(argv[1]) == "-init")
         return RunSetup(console);
+    if (std::optional<int> status = WholeWordRequest(argc, argv))
+        return *status;
     if (!LoadSetup(mail))
         return -1;
     if (std::optional<int> status = Compose(argc, argv, mail, console))
         return *status;
     mail.SetHeader("X-Mailer", BANNER_TEXT, 0);
+    if (g_DryRun) {
+        Platform::SetBinaryMode(stdout);
+        return ReportOutcome(mail, mail.DryRun(stdout, g_Verbose ? stderr : nullptr));
+    }
     return ReportOutcome(mail, mail.Send());
 }
 

@@ -10,6 +10,7 @@
 class CSMTPEmail;
 
 extern int g_PauseAfterSend;        // -p: accepted, consulted by nothing
+extern int g_DryRun;                // -n: compose and show the message, send nothing
 extern StringList g_AttachmentFiles; // -i names, in command-line order
 extern int g_CheckServers;          // --check: the servers are checked, nothing is sent
 

@@ -11,6 +11,7 @@
 #include "transport/SMTPEmail.h"
 
 int g_PauseAfterSend = 0;
+int g_DryRun = 0;
 StringList g_AttachmentFiles;
 int g_CheckServers = 0;
 
@@ -77,6 +78,7 @@ bool ApplyFlag(char letter, CSMTPEmail& mail, CConsoleInput& input)
     case '-': input.m_TextSource = input.m_Console; return true;
     case 'm': mail.m_UseMime = 0; return true;
     case 'u': mail.m_NewsMode = 1; return true;
+    case 'n': g_DryRun = 1; return true;
     default: return false;
     }
 }

@@ -9,3 +9,10 @@ extern const char* const BANNER_TEXT;
 // Returns -1. With a null text prints the whole usage text. With a text, in
 // verbose mode only, prints the two banner lines and "<text>: Unknown parameter".
 int Usage(const char* text);
+
+// --help: the usage text, the later options, server forms and [Setup] keys,
+// the profile's path and the exit codes, on standard output. Returns 0, or
+// -1 when standard output cannot be written.
+int Help();
+// --version: the version, the TLS library and the profile's path. As Help.
+int Version();

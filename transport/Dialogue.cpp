@@ -8,11 +8,13 @@
 
 #include "platform/Clock.h"
 #include "platform/Command.h"
+#include "platform/Files.h"
 #include "platform/Sockets.h"
 #include "platform/Tls.h"
 #include "quillant/Globals.h"
 #include "transport/Envelope.h"
 #include "transport/Esmtp.h"
+#include "transport/Progress.h"
 #include "transport/SMTPEmail.h"
 #include "transport/ServerLink.h"
 #include "transport/ServerName.h"
@@ -484,9 +486,13 @@ int CSMTPEmail::WriteSpool(CSpoolFile& spool)
 void CSMTPEmail::SendSpool(CServerLink& link, CSpoolFile& spool)
 {
     const int timeoutMs = TimeoutMs();
+    std::uint64_t total = 0;
+    // The debug trace shows the data itself, which a progress line would cut.
+    CProgressLine progress(Platform::FileSize(spool.Name(), total) ? total : 0, g_Verbose && !g_Debug);
     const auto sendRun = [&](std::int64_t offset, const char* data, std::size_t size) {
         if (link.m_Tls || g_Debug) {
             SendBytes(link, data, size);
+            progress.Advance(size);
             return;
         }
         for (std::size_t sent = 0; sent < size;) {
@@ -496,11 +502,14 @@ void CSMTPEmail::SendSpool(CServerLink& link, CSpoolFile& spool)
             if (n < 1)
                 SendFailed();
             sent += static_cast<std::size_t>(n);
+            progress.Advance(static_cast<std::size_t>(n));
         }
     };
-    const bool read = ForEachWirePiece(spool.File(), SPOOL_BLOCK_SIZE,
-                                       [&](const char* data, std::size_t size) { SendBytes(link, data, size); },
-                                       sendRun);
+    const auto send = [&](const char* data, std::size_t size) {
+        SendBytes(link, data, size);
+        progress.Advance(size);
+    };
+    const bool read = ForEachWirePiece(spool.File(), SPOOL_BLOCK_SIZE, send, sendRun);
     if (!read) {
         if (Chatty())
             std::fprintf(stderr, "Unable to read tmp file '%s'. Aborting.\n", spool.Name());

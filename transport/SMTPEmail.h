@@ -62,6 +62,14 @@ public:
     int Send();
     // The dialogue itself; throws on failure (see the table above).
     int _SendIt();
+    // Composes the message exactly as Send would, every transport header
+    // included, and writes it to out as the server would keep it (CR LF line
+    // ends, no dot doubled, the end-of-data line's CR LF as the last line
+    // end) once all of it is in the spool; the envelope goes to
+    // envelope unless null. No connection is made. 0, 10, 11, 12, the
+    // non-zero result of WriteOutMessage, or 7 when out cannot be written.
+    // Never throws.
+    int DryRun(FILE* out, FILE* envelope);
 
     // Sends text whole (debug mode traces it as "Posting: %s"); raises 7.
     int SendString(CServerLink& link, const char* text);
@@ -113,6 +121,7 @@ private:
     int WriteSpool(CSpoolFile& spool);
     void SendSpool(CServerLink& link, CSpoolFile& spool);
     void FinishData(CServerLink& link);
+    int ShowMessage(FILE* out, FILE* envelope);
     void Quit(CServerLink& link);
 
     CSessionEnd m_SessionEnd;  // of the session under way

@@ -18,7 +18,7 @@ void CWireEncoder::Encode(const char* data, std::size_t size, std::string& out)
             m_LineStart = true;
             continue;
         }
-        if (m_LineStart && c == '.')
+        if (m_LineStart && c == '.' && m_StuffDots)
             out += '.';
         m_LineStart = false;
         out += c;

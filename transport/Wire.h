@@ -21,12 +21,15 @@ constexpr std::size_t MIN_FILE_RUN = 16 * 1024;
 // carries over between calls, so the text may arrive in any pieces.
 class CWireEncoder {
 public:
+    // Without stuffDots only the line ends change: the canonical form.
+    explicit CWireEncoder(bool stuffDots = true) : m_StuffDots(stuffDots) {}
     void Encode(const char* data, std::size_t size, std::string& out);
     // How many of the bytes, from the first, Encode would pass on unchanged;
     // the state moves past them as if they had been encoded.
     std::size_t Unchanged(const char* data, std::size_t size);
 
 private:
+    bool m_StuffDots;
     bool m_LineStart = true;
     bool m_AfterCR = false;
 };

@@ -32,4 +32,9 @@ void GuardStandardStreams()
     }
 }
 
+bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) == 1; }
+
+// POSIX streams have no text mode.
+void SetBinaryMode(FILE*) {}
+
 }  // namespace Platform

@@ -420,4 +420,19 @@ void CTlsSession::Shutdown(int timeoutMs)
     Ssl().ERR_clear_error();
 }
 
+// Looked up on its own, so that --version works even when some other
+// function of the library is missing.
+std::string TlsLibraryText()
+{
+    void* handle = dlopen("libssl.so.3", RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        return "none (cannot load libssl.so.3)";
+    using VersionFunction = const char* (*)(int);
+    const auto version = reinterpret_cast<VersionFunction>(dlsym(handle, "OpenSSL_version"));
+    const char* text = version ? version(OPENSSL_VERSION) : nullptr;
+    std::string result = text ? text : "OpenSSL (version unknown)";
+    dlclose(handle);
+    return result;
+}
+
 }  // namespace Platform

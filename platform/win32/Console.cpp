@@ -2,6 +2,10 @@
 
 #include "platform/common/ConsoleRules.h"
 
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
 namespace Platform {
 
 const char* const END_OF_INPUT_KEY = "^Z";
@@ -20,5 +24,20 @@ bool IsPathSeparator(char c) { return c == '\\'; }
 // A console program's missing standard handles are never handed to files
 // or sockets opened later, so there is nothing to fill.
 void GuardStandardStreams() {}
+
+// _isatty also says yes for NUL and other character devices; only a console
+// has a console mode.
+bool IsTerminal(FILE* stream)
+{
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
+
+void SetBinaryMode(FILE* stream)
+{
+    std::fflush(stream);
+    _setmode(_fileno(stream), _O_BINARY);
+}
 
 }  // namespace Platform

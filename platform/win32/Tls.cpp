@@ -530,4 +530,6 @@ void CTlsSession::Shutdown(int timeoutMs)
         st.SendAll(static_cast<const char*>(out.pvBuffer), out.cbBuffer, timeoutMs);
 }
 
+std::string TlsLibraryText() { return "SChannel"; }
+
 }  // namespace Platform

@@ -433,6 +433,10 @@ def case_not_initialized(s):
     want = b"Sendvale.exe: Not initialized.\r\r\nRun: Sendvale.exe -init\r\n\r\n"
     expect(err == want, "message %r, want %r" % (err, want))
     expect(out == b"", "standard output %r" % out)
+    rc, out, err = s.sendvale_run(["--version"])
+    expect(rc == 0 and err == b"", "--version: exit status %d, %r" % (rc, err))
+    expect(out.split(b"\r\n")[1:] == [b"TLS: SChannel", b"Profile: C:\\windows\\win.ini", b""],
+           "--version printed %r" % out)
 
 
 def case_init_writes_profile(s):
@@ -485,6 +489,17 @@ def case_multipart_attachments(s):
         expect_in('filename="%s"' % name, part["Content-Disposition"], "disposition")
         with open(path, "rb") as f:
             expect(base64.b64decode(part.get_payload()) == f.read(), "%s content" % name)
+    s.assert_spool_empty()
+
+
+def case_dry_run(s):
+    """The dry run's message leaves in binary mode: CR LF stays CR LF."""
+    before = s.count(s.smtp_store)
+    rc, out, err = s.sendvale_run(["-n", "-sWine dry run", "--", "rcpt@example.com"], b"one\r\n.two\r\n")
+    expect(rc == 0 and err == b"", "exit status %d: %r" % (rc, err))
+    expect(out.endswith(b"\r\n\r\none\r\n.two\r\n\r\n\r\n") and b"\r\r" not in out, "message %r" % out)
+    expect_in(b"\r\nMessage-ID: <", out, "Message-ID")
+    expect(s.count(s.smtp_store) == before, "a message was delivered")
     s.assert_spool_empty()
 
 
@@ -749,7 +764,7 @@ def case_real_inn(s):
 
 
 CASES = [case_platform_services, case_not_initialized, case_init_writes_profile,
-         case_multipart_attachments, case_interactive, case_oem_to_ansi, case_news_post,
+         case_multipart_attachments, case_dry_run, case_interactive, case_oem_to_ansi, case_news_post,
          case_refused_connection, case_reply_timeout, case_tls_on_plain_server,
          case_reportsubject, case_tls_smtp, case_check, case_real_postfix, case_real_inn]
 

@@ -76,20 +76,10 @@ int CServerCheck::Run()
 void CServerCheck::Dialogue()
 {
     CSMTPEmail& m = m_Mail;
-    if (!g_WinsockStarted) {
-        if (!Platform::StartSockets())
-            m.Raise(ERR_START_SOCKETS);
-        g_WinsockStarted = 1;
-    }
+    m.StartNetwork();
     CServerName server;
     m.ChooseServer(server);
-    if (!g_LocalHostName[0] && !Platform::LocalHostName(g_LocalHostName, sizeof g_LocalHostName)) {
-        g_LocalHostName[0] = '\0';
-        if (g_Debug)
-            std::fprintf(stderr, "CSMTPEmail::_SendIt() - gethostname() failed. Winsock error code is %d\n",
-                         Platform::LastSocketError());
-        m.Raise(ERR_HOST_NAME);
-    }
+    m.LearnLocalHostName();
     CSecretText secret;
     if (CSMTPEmail::LogsIn(server))
         m.FetchSecret(secret);

@@ -49,15 +49,17 @@ bool CSMTPEmail::LogsIn(const CServerName& server)
         && (server.m_Scheme == ServerScheme::SUBMISSION || server.m_Scheme == ServerScheme::SMTPS);
 }
 
-int CSMTPEmail::_SendIt()
+void CSMTPEmail::StartNetwork()
 {
     if (!g_WinsockStarted) {
         if (!Platform::StartSockets())
             Raise(ERR_START_SOCKETS);
         g_WinsockStarted = 1;
     }
-    CServerName server;
-    ChooseServer(server);
+}
+
+void CSMTPEmail::LearnLocalHostName()
+{
     if (!g_LocalHostName[0] && !Platform::LocalHostName(g_LocalHostName, sizeof g_LocalHostName)) {
         g_LocalHostName[0] = '\0';
         if (g_Debug)
@@ -65,6 +67,14 @@ int CSMTPEmail::_SendIt()
                          Platform::LastSocketError());
         Raise(ERR_HOST_NAME);
     }
+}
+
+int CSMTPEmail::_SendIt()
+{
+    StartNetwork();
+    CServerName server;
+    ChooseServer(server);
+    LearnLocalHostName();
     // The whole message is on disk before the server hears of it: a missing
     // attachment or a full disk fails without any traffic.
     AddTransportHeaders();

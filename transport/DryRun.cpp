@@ -3,7 +3,6 @@
 #include <new>
 #include <string>
 
-#include "platform/Sockets.h"
 #include "quillant/Globals.h"
 #include "transport/Envelope.h"
 #include "transport/SMTPEmail.h"
@@ -56,15 +55,8 @@ int CSMTPEmail::DryRun(FILE* out, FILE* envelope)
 // The same steps as a send up to the connection, so the headers match.
 int CSMTPEmail::ShowMessage(FILE* out, FILE* envelope)
 {
-    if (!g_WinsockStarted) {
-        if (!Platform::StartSockets())
-            Raise(ERR_START_SOCKETS);
-        g_WinsockStarted = 1;
-    }
-    if (!g_LocalHostName[0] && !Platform::LocalHostName(g_LocalHostName, sizeof g_LocalHostName)) {
-        g_LocalHostName[0] = '\0';
-        Raise(ERR_HOST_NAME);
-    }
+    StartNetwork();
+    LearnLocalHostName();
     AddTransportHeaders();
     CSpoolFile spool;
     if (const int result = WriteSpool(spool))

@@ -95,6 +95,8 @@ private:
     friend class CServerCheck;  // the same steps, stopping before the message
 
     std::size_t GatherReply(CServerLink& link, int timeoutSeconds, int silenceCode, char* reply);
+    void StartNetwork();
+    void LearnLocalHostName();
     void ChooseServer(CServerName& server);
     static bool LogsIn(const CServerName& server);
     void Session(const CServerName& server, CSpoolFile& spool, CSecretText& secret, bool lastTry);

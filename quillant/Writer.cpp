@@ -6,6 +6,7 @@
 
 #include "platform/Clock.h"
 #include "quillant/Globals.h"
+#include "quillant/MessagePart.h"
 #include "quillant/Quillant.h"
 
 namespace {
@@ -16,15 +17,28 @@ const char* const PREAMBLE =
     "> Some parts of this will be readable as plain text.\r\n"
     "> To see the rest, you will need to upgrade your mail reader.\r\n";
 
-// The three numbers are printed signed, as they were on 32-bit systems: a
-// tick count past 2^31 shows a minus sign.
-std::string MakeBoundary()
+bool HeldByText(const CQuillant& mail, const std::string& boundary)
 {
-    char boundary[96];
-    std::snprintf(boundary, sizeof boundary, "PART.BOUNDARY.QL.%d.%d.%d",
+    for (const CMessagePart* part = mail.m_Parts.get(); part; part = part->m_Next.get())
+        if (part->m_IsText && part->m_Data && part->m_Data->find(boundary) != std::string::npos)
+            return true;
+    return false;
+}
+
+// The three numbers are printed signed, as they were on 32-bit systems: a
+// tick count past 2^31 shows a minus sign. A text that holds the boundary
+// would end its part early, so the boundary then gains a number more.
+// Attachments need no look: base64 has no "." or "-".
+std::string MakeBoundary(const CQuillant& mail)
+{
+    char numbers[96];
+    std::snprintf(numbers, sizeof numbers, "PART.BOUNDARY.QL.%d.%d.%d",
                   static_cast<int>(static_cast<std::int32_t>(Platform::CurrentProcessId())),
                   static_cast<int>(static_cast<std::int32_t>(Platform::CurrentTime())),
                   static_cast<int>(static_cast<std::int32_t>(Platform::TickCount())));
+    std::string boundary = numbers;
+    for (int n = 1; HeldByText(mail, boundary); ++n)
+        boundary = numbers + ("." + std::to_string(n));
     return boundary;
 }
 
@@ -58,7 +72,7 @@ bool Broken(FILE* out) { return std::ferror(out) != 0; }
 // closes the header block and leaves an empty first body line.
 void WriteMultipart(CQuillant& mail, FILE* out)
 {
-    const std::string boundary = MakeBoundary();
+    const std::string boundary = MakeBoundary(mail);
     const std::string type = "multipart/mixed;\r\n\tboundary=" + boundary + "\r\n\r\n";
     mail.SetHeader("Content-type", type.c_str(), 0);
     PutHeaders(mail, out);

@@ -145,6 +145,19 @@ TEST_F(WriterTest, SecondWriteGetsNewBoundaryInPlace)
     EXPECT_EQ(0, result);
 }
 
+TEST_F(WriterTest, BoundaryHeldByATextGainsANumber)
+{
+    CQuillant mail;
+    Address(mail);
+    const std::string text = "--" + BOUNDARY + "\n--" + BOUNDARY + ".1\n";
+    mail.AddPart(text.c_str(), PART_BODY);
+    mail.AddPart("data.gif", PART_ATTACHMENT);
+    int result = -2;
+    const std::string message = Render(mail, result);
+    EXPECT_NE(std::string::npos, message.find("boundary=" + BOUNDARY + ".2\r\n")) << message;
+    EXPECT_EQ(0, result);
+}
+
 TEST_F(WriterTest, NoPartsWritesNothingButCompletesHeaders)
 {
     g_Organization[0] = '\0';

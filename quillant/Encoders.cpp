@@ -12,7 +12,6 @@ const char HEX_DIGITS[] = "0123456789ABCDEF";
 
 constexpr std::size_t READ_BLOCK = 48 * 1024;
 constexpr std::size_t WRITE_BLOCK = 16 * 1024;
-constexpr int BASE64_STREAM_LIMIT = 75;  // 19 groups, 76 characters a line
 constexpr int BASE64_TEXT_LIMIT = 71;    // 18 groups, 72 characters a line
 constexpr int QP_LIMIT = 72;             // at most 76 with the closing '='
 

@@ -26,8 +26,8 @@ const char* const g_ErrorText[ERROR_CODE_COUNT] = {
     "TLS could not be started",
     "Server certificate not trusted",
     "Authentication failed",
-    "No reply after the whole message was sent: it may or may not have been delivered, "
-    "so do not simply send it again",
+    ("No reply after the whole message was sent: it may or may not have been delivered, "
+     "so do not simply send it again"),
 };
 
 const char* ErrorText(int code)

@@ -6,6 +6,7 @@
 #   --real-servers  nothing more here: the real-server suite's own start
 #                   scripts install and configure Postfix and INN
 #   --bench         the peers bench/send.sh compares with (s-nail, curl)
+#   --fuzz          clang and its libFuzzer runtime, for scripts/fuzz.sh
 set -euo pipefail
 base=(cmake g++ make libgtest-dev libgmock-dev libssl-dev openssl python3 time media-types dpkg-dev)
 extra=()
@@ -14,6 +15,7 @@ for arg in "$@"; do
     --windows) extra+=(g++-mingw-w64-x86-64 wine64) ;;
     --real-servers) ;;
     --bench) extra+=(s-nail curl) ;;
+    --fuzz) extra+=(clang libclang-rt-14-dev) ;;
     *) echo "deps.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done

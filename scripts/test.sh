@@ -8,6 +8,8 @@
 #   SENDVALE_PACKAGE=1       also build the Debian package, install it with
 #                            apt-get (needs root) and run both programs from
 #                            /usr/bin
+#   SENDVALE_FUZZ=1          also build the fuzz targets with clang, replay
+#                            their corpora and fuzz each for 60 seconds
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -86,6 +88,10 @@ fi
 if [ "$wine_built" = 1 ]; then
   echo "== windows: the Wine suite"
   suite wine tests/wine/run.sh build build-win
+fi
+if [ "${SENDVALE_FUZZ:-0}" = 1 ]; then
+  echo "== fuzz: corpora, then 60 seconds per target"
+  suite fuzz scripts/fuzz.sh 60
 fi
 echo "== all suites"
 echo "$passed passed, $failed failed"

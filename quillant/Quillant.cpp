@@ -47,10 +47,12 @@ CHeaderField::~CHeaderField()
 
 void CHeaderField::AppendValue(const char* text)
 {
-    const std::size_t lastLf = m_Value.rfind('\n');
-    const std::size_t count = lastLf == std::string::npos ? m_Value.size() : m_Value.size() - lastLf;
+    // More than 75 characters since the last LF, the LF counted: no LF among
+    // the last 75. Looking only there keeps ten thousand receivers cheap.
+    const std::size_t size = m_Value.size();
+    const bool longLine = size > 75 && m_Value.find('\n', size - 75) == std::string::npos;
     m_Value += ',';
-    if (count > 75)
+    if (longLine)
         m_Value += "\r\n\t";
     m_Value += text;
 }

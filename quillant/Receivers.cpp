@@ -1,5 +1,6 @@
 // Receivers and the standard headers: thin layers over SetHeader and the
 // comma-joined receiver text.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -33,29 +34,51 @@ std::string OneLine(const char* text, std::size_t limit)
     return s;
 }
 
-bool IsKeptChar(unsigned char c)
-{
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
-        return true;
-    return c != '\0' && std::strchr(".-_@<> '\"", c) != nullptr;
-}
+// A table, as every byte of a long list file is looked up.
+struct CKeptChars {
+    bool m_Kept[256] = {};
+    CKeptChars()
+    {
+        for (int c = 0; c < 256; ++c)
+            m_Kept[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+                || (c != '\0' && std::strchr(".-_@<> '\"", c) != nullptr);
+    }
+};
+const CKeptChars g_KeptChars;
+
+bool IsKeptChar(unsigned char c) { return g_KeptChars.m_Kept[c]; }
 
 // getc one byte at a time costs more than the rest of a long list together.
 class CByteReader {
 public:
     explicit CByteReader(FILE* file) : m_File(file), m_Buffer(new char[BUFFER_SIZE]) {}
-    int Next()
+    bool More() { return m_Next < m_End || Refill(); }
+    int Next() { return More() ? static_cast<unsigned char>(m_Buffer[m_Next++]) : EOF; }
+    // Appends the kept bytes from here on to text, at most room of them; the
+    // first byte not kept is left unread.
+    void AppendKept(std::string& text, std::size_t room)
     {
-        if (m_Next == m_End) {
-            m_Next = 0;
-            m_End = std::fread(m_Buffer.get(), 1, BUFFER_SIZE, m_File);
-            if (m_End == 0)
-                return EOF;
+        while (room > 0 && More()) {
+            const std::size_t end = std::min(m_End, m_Next + room);
+            std::size_t n = m_Next;
+            while (n < end && IsKeptChar(static_cast<unsigned char>(m_Buffer[n])))
+                ++n;
+            text.append(m_Buffer.get() + m_Next, n - m_Next);
+            room -= n - m_Next;
+            m_Next = n;
+            if (n < end)
+                return;
         }
-        return static_cast<unsigned char>(m_Buffer[m_Next++]);
     }
 
 private:
+    bool Refill()
+    {
+        m_Next = 0;
+        m_End = std::fread(m_Buffer.get(), 1, BUFFER_SIZE, m_File);
+        return m_End > 0;
+    }
+
     static constexpr std::size_t BUFFER_SIZE = 16384;
     FILE* m_File;
     std::unique_ptr<char[]> m_Buffer;
@@ -129,13 +152,12 @@ void CAddressListReader::ReadLines(FILE* file, const char* argument)
 {
     CByteReader input(file);
     std::string entry;
-    for (int c = input.Next(); c != EOF; c = input.Next()) {
+    while (input.More()) {
         entry.clear();
-        for (; c != EOF && c != '\n' && IsKeptChar(static_cast<unsigned char>(c)); c = input.Next()) {
-            entry += static_cast<char>(c);
-            if (entry.size() > MAX_ADDRESS)
-                Refuse("Receiver '%s...' is longer than 126 characters. Aborting.\n", entry.c_str());
-        }
+        input.AppendKept(entry, MAX_ADDRESS + 1);
+        if (entry.size() > MAX_ADDRESS)
+            Refuse("Receiver '%s...' is longer than 126 characters. Aborting.\n", entry.c_str());
+        int c = input.Next();
         while (c != EOF && c != '\n')
             c = input.Next();
         if (entry[0] == '@')

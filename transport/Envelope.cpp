@@ -44,8 +44,11 @@ void AppendEnvelopeAddress(std::string_view text, std::string& out)
     while (!text.empty() && IsBlank(text.back()))
         text.remove_suffix(1);
     out += '<';
-    for (const char c : text)
-        out += c == '\r' || c == '\n' ? ' ' : c;
+    const std::size_t from = out.size();
+    out.append(text.data(), text.size());
+    for (const char lineEnd : {'\r', '\n'})
+        for (std::size_t at = out.find(lineEnd, from); at != std::string::npos; at = out.find(lineEnd, at + 1))
+            out[at] = ' ';
     out += '>';
 }
 

@@ -74,7 +74,7 @@ struct CTlsSession::CState {
     BIO* m_Out = nullptr;  // ciphertext for the peer, owned by m_Ssl
     SocketHandle m_Socket = INVALID_SOCKET_HANDLE;
     static constexpr std::size_t FLUSH_BLOCK = 256 * 1024;
-    std::vector<char> m_Block;  // ciphertext on its way out
+    std::vector<char> m_Block;  // ciphertext on its way out or in
 
     ~CState()
     {
@@ -123,14 +123,16 @@ struct CTlsSession::CState {
         }
     }
 
-    // Hands one receive of ciphertext to OpenSSL: its count, 0 when the peer
-    // closed, -1 on failure or time-out.
+    // Hands one receive of ciphertext to OpenSSL, as large as the socket
+    // gives (the block Flush uses): its count, 0 when the peer closed, -1 on
+    // failure or time-out.
     long Fill(int timeoutMs)
     {
-        char block[16384];
-        const long n = ReceiveSome(m_Socket, block, sizeof block, timeoutMs);
+        if (m_Block.empty())
+            m_Block.resize(FLUSH_BLOCK);
+        const long n = ReceiveSome(m_Socket, m_Block.data(), m_Block.size(), timeoutMs);
         if (n > 0)
-            Ssl().BIO_write(m_In, block, static_cast<int>(n));
+            Ssl().BIO_write(m_In, m_Block.data(), static_cast<int>(n));
         return n;
     }
 

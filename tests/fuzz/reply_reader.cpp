@@ -1,6 +1,7 @@
 // Server bytes read as replies, whole and in pieces of 1 to 16 bytes.
 // Invariants: every reply returned is well formed and is exactly what the
 // line rules below make of the bytes; how the bytes were cut changes nothing.
+#include <algorithm>
 #include <cstring>
 
 #include "quillant/Globals.h"
@@ -17,38 +18,18 @@ struct CReading {
     int m_EndCode = 0;
 };
 
-// A line ends at the first CR LF; a reply at the first line whose fourth
-// byte is not "-". Well formed: each line holds three digits and then a
-// blank, "-" or its CR. Only the head of a long reply is kept, up to a NUL.
+// The replies the line rules make of bytes, up to the first that is not
+// well formed or not whole, which ends the reading with 8. Only the head of
+// a long reply is kept, up to a NUL.
 CReading Model(std::string_view bytes)
 {
     CReading reading;
-    while (true) {
-        std::string reply;
-        bool wellFormed = true;
-        bool complete = false;
-        while (!complete) {
-            const std::size_t end = bytes.find("\r\n");
-            if (end == std::string_view::npos) {
-                reading.m_EndCode = ERR_RECEIVE;
-                return reading;
-            }
-            const std::string_view line = bytes.substr(0, end + 2);
-            bytes.remove_prefix(end + 2);
-            const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-            const char fourth = line.size() >= 5 ? line[3] : '\0';
-            wellFormed = wellFormed && line.size() >= 5 && digit(line[0]) && digit(line[1]) && digit(line[2])
-                && (fourth == ' ' || fourth == '-' || fourth == '\r');
-            complete = fourth != '-';
-            reply += line;
-        }
-        if (!wellFormed) {
-            reading.m_EndCode = ERR_RECEIVE;
-            return reading;
-        }
-        reply.resize(std::min(reply.size(), REPLY_BUFFER_SIZE - 1));
-        reading.m_Replies.push_back(reply.substr(0, reply.find('\0')));
+    for (Fuzz::CModelReply reply; Fuzz::TakeReply(bytes, reply) && reply.m_WellFormed;) {
+        reply.m_Text.resize(std::min(reply.m_Text.size(), REPLY_BUFFER_SIZE - 1));
+        reading.m_Replies.push_back(reply.m_Text.substr(0, reply.m_Text.find('\0')));
     }
+    reading.m_EndCode = ERR_RECEIVE;
+    return reading;
 }
 
 CReading Read(CSMTPEmail& mail, std::vector<std::string> pieces)

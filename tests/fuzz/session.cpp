@@ -15,37 +15,6 @@
 #include "transport/SMTPEmail.h"
 #include "transport/Settings.h"
 
-namespace {
-
-// Replies by the line rules alone: a line ends at CR LF, a reply at a line
-// whose fourth byte is not "-"; one passes when every line is well formed
-// and the first byte is not above '3'. A reply cut off by the close is none.
-std::vector<std::string> Replies(std::string_view bytes, std::vector<bool>& passing)
-{
-    std::vector<std::string> replies;
-    while (true) {
-        std::string reply;
-        bool wellFormed = true;
-        for (bool complete = false; !complete;) {
-            const std::size_t end = bytes.find("\r\n");
-            if (end == std::string_view::npos)
-                return replies;
-            const std::string_view line = bytes.substr(0, end + 2);
-            bytes.remove_prefix(end + 2);
-            const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-            const char fourth = line.size() >= 5 ? line[3] : '\0';
-            wellFormed = wellFormed && line.size() >= 5 && digit(line[0]) && digit(line[1]) && digit(line[2])
-                && (fourth == ' ' || fourth == '-' || fourth == '\r');
-            complete = fourth != '-';
-            reply += line;
-        }
-        passing.push_back(wellFormed && reply[0] <= '3');
-        replies.push_back(reply);
-    }
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0)
@@ -88,8 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Fuzz::Require(std::filesystem::is_empty(spool), "no spool file is left");
 
     // Command k is answered by reply k + 1, the greeting being reply 0.
+    // A reply passes when it is well formed and its first byte is not above '3'.
     std::vector<bool> passing;
-    const std::vector<std::string> replies = Replies(script, passing);
+    std::string_view rest = script;
+    for (Fuzz::CModelReply reply; Fuzz::TakeReply(rest, reply);)
+        passing.push_back(reply.m_WellFormed && reply.m_Text[0] <= '3');
     const std::string go = news ? "POST\r\n" : "DATA\r\n";
     std::size_t at = 0;
     std::size_t commands = 0;
@@ -105,9 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string after = sent.substr(at + go.size());
     const std::size_t goReply = commands + 1;
     if (!after.empty())
-        Fuzz::Require(goReply < replies.size() && passing[goReply], "the message goes out only after a go-ahead");
+        Fuzz::Require(goReply < passing.size() && passing[goReply], "the message goes out only after a go-ahead");
     if (code == 0)
-        Fuzz::Require(goReply + 1 < replies.size() && passing[goReply + 1] && after.find("\r\n.\r\n") != std::string::npos,
+        Fuzz::Require(goReply + 1 < passing.size() && passing[goReply + 1] && after.find("\r\n.\r\n") != std::string::npos,
                       "delivered only after a passing reply to the end of data");
     return 0;
 }

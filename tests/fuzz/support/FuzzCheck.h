@@ -75,6 +75,34 @@ inline std::vector<std::string_view> Lines(std::string_view text)
     return lines;
 }
 
+// One server reply by the line rules alone, taken off the front of bytes:
+// a line ends at the first CR LF, a reply at the first line whose fourth
+// byte is not "-"; it is well formed when each line holds three digits and
+// then a blank, "-" or its CR. False when the bytes end before the reply.
+struct CModelReply {
+    std::string m_Text;
+    bool m_WellFormed = true;
+};
+
+inline bool TakeReply(std::string_view& bytes, CModelReply& reply)
+{
+    reply = CModelReply();
+    for (bool complete = false; !complete;) {
+        const std::size_t end = bytes.find("\r\n");
+        if (end == std::string_view::npos)
+            return false;
+        const std::string_view line = bytes.substr(0, end + 2);
+        bytes.remove_prefix(end + 2);
+        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+        const char fourth = line.size() >= 5 ? line[3] : '\0';
+        reply.m_WellFormed = reply.m_WellFormed && line.size() >= 5 && digit(line[0]) && digit(line[1])
+            && digit(line[2]) && (fourth == ' ' || fourth == '-' || fourth == '\r');
+        complete = fourth != '-';
+        reply.m_Text += line;
+    }
+    return true;
+}
+
 // CR LF, bare CR and bare LF all become CR LF.
 inline std::string Canonical(std::string_view text)
 {

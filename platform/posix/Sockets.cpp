@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,6 +15,7 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace Platform {
 namespace {
@@ -21,6 +23,31 @@ namespace {
 static_assert(sizeof(sockaddr_storage) <= sizeof(SocketAddress::m_Storage), "address storage too small");
 
 int Fd(SocketHandle s) { return static_cast<int>(s); }
+
+// The receive time-out last set on each socket, so that it is set only when
+// it changes. An entry goes when its descriptor is made or closed, so a
+// reused number never inherits one.
+std::mutex g_TimeoutLock;
+std::unordered_map<int, int> g_ReceiveTimeout;
+
+void ForgetTimeout(int fd)
+{
+    const std::lock_guard<std::mutex> hold(g_TimeoutLock);
+    g_ReceiveTimeout.erase(fd);
+}
+
+bool SetReceiveTimeout(int fd, int timeoutMs)
+{
+    const std::lock_guard<std::mutex> hold(g_TimeoutLock);
+    const auto known = g_ReceiveTimeout.find(fd);
+    if (known != g_ReceiveTimeout.end() && known->second == timeoutMs)
+        return true;
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0)
+        return false;
+    g_ReceiveTimeout[fd] = timeoutMs;
+    return true;
+}
 
 // Waits until the socket is ready for events; false with the error set on
 // time-out or failure. Interrupted waits resume with the time left.
@@ -113,6 +140,7 @@ SocketHandle OpenStreamSocket(const SocketAddress& forAddress)
         SetSocketError(errno);
         return INVALID_SOCKET_HANDLE;
     }
+    ForgetTimeout(fd);
     // A command line goes out in small pieces; without this each one after
     // the first waits for the server's delayed acknowledgement.
     const int one = 1;
@@ -179,21 +207,31 @@ long SendFileSome(SocketHandle s, FILE* file, std::int64_t offset, const char*, 
     return SendTrying(s, timeoutMs, [&] { return sendfile(Fd(s), fileno(file), &at, size); });
 }
 
-// A reply is seldom there the moment it is asked for: wait first.
+// A reply is seldom there the moment it is asked for, so the receive blocks,
+// bounded by the socket's own time-out: one call where a wait and a receive
+// would be two. A socket left non-blocking by SendFileSome waits by poll.
 long ReceiveSome(SocketHandle s, char* buffer, std::size_t size, int timeoutMs)
 {
     if (InjectedSocketFault(ECONNRESET))
         return -1;
-    for (;;) {
-        if (!WaitFor(s, POLLIN, timeoutMs))
-            return -1;
-        const ssize_t n = recv(Fd(s), buffer, size, MSG_DONTWAIT);
+    const bool blocking = timeoutMs > 0 && SetReceiveTimeout(Fd(s), timeoutMs);
+    for (bool waited = false;;) {
+        const ssize_t n = recv(Fd(s), buffer, size, blocking && !waited ? 0 : MSG_DONTWAIT);
         if (n >= 0)
             return static_cast<long>(n);
-        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
             SetSocketError(errno);
             return -1;
         }
+        if (blocking && !waited && !(fcntl(Fd(s), F_GETFL) & O_NONBLOCK)) {
+            SetSocketError(ETIMEDOUT, true);
+            return -1;
+        }
+        if (!WaitFor(s, POLLIN, timeoutMs))
+            return -1;
+        waited = true;
     }
 }
 
@@ -205,8 +243,10 @@ bool DataWaiting(SocketHandle s)
 
 void CloseSocket(SocketHandle s)
 {
-    if (s != INVALID_SOCKET_HANDLE)
+    if (s != INVALID_SOCKET_HANDLE) {
+        ForgetTimeout(Fd(s));
         close(Fd(s));
+    }
 }
 
 bool LocalHostName(char* buffer, std::size_t size)
@@ -272,6 +312,7 @@ SocketHandle AcceptConnection(SocketHandle listener, int timeoutMs)
         SetSocketError(errno);
         return INVALID_SOCKET_HANDLE;
     }
+    ForgetTimeout(fd);
     return fd;
 }
 

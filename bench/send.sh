@@ -11,6 +11,9 @@
 #   smtps       the same over implicit TLS; its baseline is our plain time
 #   receivers   10,000 receivers, with PIPELINING (baseline: a raw pipelined
 #               client) and without (baseline: a raw lock-step client)
+#   pinned      the lock-step work with sink and client on one CPU: where the
+#               scheduler puts the two decides much of a round trip's time,
+#               so this measures the clients' own cost more steadily
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build-bench}
@@ -44,7 +47,10 @@ port_of() {  # name
 start_sink plain --pipelining
 start_sink tls --pipelining --tls cert.pem key.pem
 start_sink lockstep
-PLAIN=$(port_of plain) TLS=$(port_of tls) LOCKSTEP=$(port_of lockstep)
+PIN=()
+if command -v taskset >/dev/null; then PIN=(taskset -c 0); fi
+"${PIN[@]}" "$SINK" serve pinned.port >/dev/null 2>&1 & pids+=($!)
+PLAIN=$(port_of plain) TLS=$(port_of tls) LOCKSTEP=$(port_of lockstep) PINNED=$(port_of pinned)
 
 profile() {  # file host
   printf '[Setup]\nHOST=%s\nReturn Address=me@example.com\nCA File=%s\n' "$2" "$WORK/cert.pem" > "$1"
@@ -53,6 +59,7 @@ profile() {  # file host
 profile plain.ini "smtp://127.0.0.1:$PLAIN"
 profile tls.ini "smtps://127.0.0.1:$TLS"
 profile lockstep.ini "smtp://127.0.0.1:$LOCKSTEP"
+profile pinned.ini "smtp://127.0.0.1:$PINNED"
 
 # Runs a command REPEAT times (default 1) in a row; appends "name seconds
 # KiB" to results, the seconds being those of one run. Work of a few
@@ -99,6 +106,10 @@ for round in $(seq "$ROUNDS"); do
   REPEAT=3
   in_turn "$round" "measure lockstep.raw $SINK receivers $LOCKSTEP 10000 lockstep" \
     "measure lockstep.sendvale $(send lockstep.ini) @receivers.txt"
+  if [ ${#PIN[@]} -gt 0 ]; then
+    in_turn "$round" "measure pinned.raw ${PIN[*]} $SINK receivers $PINNED 10000 lockstep" \
+      "measure pinned.sendvale ${PIN[*]} $(send pinned.ini) @receivers.txt"
+  fi
   REPEAT=1
   if have curl; then
     mapfile -t rcpts < receivers.txt
@@ -116,7 +127,8 @@ for line in open(sys.argv[1]):
 med = {k: (statistics.median(s for s, _ in v), statistics.median(k2 for _, k2 in v)) for k, v in runs.items()}
 floor = med["floor.base64"][0] + med["floor.sendfile"][0] if "floor.base64" in med else None
 base = {"attachment": floor, "smtps": med.get("attachment.sendvale", (None,))[0],
-        "receivers": med.get("receivers.raw", (None,))[0], "lockstep": med.get("lockstep.raw", (None,))[0]}
+        "receivers": med.get("receivers.raw", (None,))[0], "lockstep": med.get("lockstep.raw", (None,))[0],
+        "pinned": med.get("pinned.raw", (None,))[0]}
 print("%-22s %10s %10s %8s" % ("work.program", "wall s", "peak MiB", "ratio"))
 for name in sorted(med):
     seconds, kib = med[name]

@@ -1,6 +1,5 @@
-// Receiving on the platform's sockets: every wait ends at its time-out,
-// whatever the socket went through before (a file send that left it
-// non-blocking, a closed socket whose number comes back).
+// Every receive ends at its time-out, whatever the socket went through: a
+// file send that left it non-blocking, or a closed socket's number come back.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,53 +9,36 @@
 
 namespace {
 
-struct CPair {
-    Platform::CSocket m_Listener, m_Client, m_Server;
-};
-
-void Connect(CPair& pair)
-{
-    int port = 0;
-    pair.m_Listener.Reset(Platform::ListenLoopback(0, port));
-    Platform::SocketAddress address;
-    ASSERT_TRUE(Platform::ResolveAddress("127.0.0.1", port, address));
-    pair.m_Client.Reset(Platform::OpenStreamSocket(address));
-    ASSERT_TRUE(Platform::ConnectSocket(pair.m_Client.Get(), address, 5000));
-    pair.m_Server.Reset(Platform::AcceptConnection(pair.m_Listener.Get(), 5000));
-    ASSERT_TRUE(pair.m_Server.IsOpen());
-}
-
-void ExpectTimeOut(const CPair& pair, int timeoutMs)
-{
-    char c;
-    EXPECT_EQ(Platform::ReceiveSome(pair.m_Client.Get(), &c, 1, timeoutMs), -1) << timeoutMs;
-    EXPECT_TRUE(Platform::LastSocketTimedOut()) << timeoutMs;
-}
+using namespace Platform;
 
 TEST(Receive, EveryWaitEndsAtItsTimeOut)
 {
     char got[4] = {};
-    for (int round = 0; round < 2; ++round) {
-        // The second round's client most likely gets the first one's number.
-        CPair pair;
-        Connect(pair);
-        ExpectTimeOut(pair, 50);
-        ExpectTimeOut(pair, 0);
-        ASSERT_EQ(Platform::SendSome(pair.m_Server.Get(), "a", 1, 5000), 1);
-        EXPECT_EQ(Platform::ReceiveSome(pair.m_Client.Get(), got, sizeof got, 5000), 1);
+    const auto timesOut = [&](const CSocket& s, int ms) {
+        return ReceiveSome(s.Get(), got, sizeof got, ms) == -1 && LastSocketTimedOut();
+    };
+    for (int round = 0; round < 2; ++round) {  // round 2's client most likely reuses round 1's number
+        int port = 0;
+        CSocket listener(ListenLoopback(0, port));
+        SocketAddress address;
+        ASSERT_TRUE(ResolveAddress("127.0.0.1", port, address));
+        CSocket client(OpenStreamSocket(address));
+        ASSERT_TRUE(ConnectSocket(client.Get(), address, 5000));
+        CSocket server(AcceptConnection(listener.Get(), 5000));
+        EXPECT_TRUE(timesOut(client, 50));
+        EXPECT_TRUE(timesOut(client, 0));
 
         const std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), std::fclose);
         ASSERT_TRUE(file && std::fputs("xyz", file.get()) >= 0 && std::fflush(file.get()) == 0);
-        ASSERT_EQ(Platform::SendFileSome(pair.m_Client.Get(), file.get(), 0, "xyz", 3, 5000), 3);
-        EXPECT_EQ(Platform::ReceiveSome(pair.m_Server.Get(), got, sizeof got, 5000), 3);
-        ExpectTimeOut(pair, 50);
-        ASSERT_EQ(Platform::SendSome(pair.m_Server.Get(), "b", 1, 5000), 1);
-        EXPECT_EQ(Platform::ReceiveSome(pair.m_Client.Get(), got, sizeof got, 5000), 1);
-        EXPECT_EQ(got[0], 'b');
-        pair.m_Server.Close();
-        // The time-out the next round starts with: a number coming back must
-        // not come with the belief that it is already set.
-        EXPECT_EQ(Platform::ReceiveSome(pair.m_Client.Get(), got, sizeof got, 50), 0);
+        ASSERT_EQ(SendFileSome(client.Get(), file.get(), 0, "xyz", 3, 5000), 3);
+        EXPECT_EQ(ReceiveSome(server.Get(), got, sizeof got, 5000), 3);
+        EXPECT_TRUE(timesOut(client, 50));
+        ASSERT_EQ(SendSome(server.Get(), "b", 1, 5000), 1);
+        EXPECT_EQ(ReceiveSome(client.Get(), got, sizeof got, 5000), 1);
+        server.Close();
+        // Ends with the time-out the next round starts with, which a reused
+        // number must not be taken to have already.
+        EXPECT_EQ(ReceiveSome(client.Get(), got, sizeof got, 50), 0);
     }
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "quillant/Quillant.h"
+#include "tests/support/FileBytes.h"
 
 namespace TestUtil {
 
@@ -92,17 +93,6 @@ protected:
     CTempDir m_Dir;
     fs::path m_OldCwd;
 };
-
-inline void WriteFile(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-inline std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Everything in the stream, read from its start after a flush.
 inline std::string StreamText(FILE* f)

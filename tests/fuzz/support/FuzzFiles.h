@@ -2,10 +2,11 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <unistd.h>
+
+#include "tests/support/FileBytes.h"
 
 namespace Fuzz {
 
@@ -23,14 +24,10 @@ inline const std::filesystem::path& WorkFolder()
 inline std::string WriteFile(const std::string& name, std::string_view bytes)
 {
     const std::filesystem::path path = WorkFolder() / name;
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    TestUtil::WriteFile(path, bytes);
     return path.string();
 }
 
-inline std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using TestUtil::ReadFile;
 
 }  // namespace Fuzz
